@@ -1,0 +1,46 @@
+# Helpers shared by every folder's CMakeLists.txt.
+
+# vesperlin_library(NAME SOURCES ... [LIBS ...]): a static library of our own code, warnings on.
+function(vesperlin_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_compile_options(${name} PRIVATE ${VESPERLIN_WARNINGS})
+    if(ARG_LIBS)
+        target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+    endif()
+endfunction()
+
+# vesperlin_embed_manifest(TARGET): the application manifest (UTF-8 code page, long paths,
+# DPI awareness, common controls 6). Test executables get it too, so that they see the
+# same 8-bit code page as the programs they test.
+function(vesperlin_embed_manifest target)
+    if(WIN32)
+        target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/res/manifest.rc)
+    endif()
+endfunction()
+
+# vesperlin_add_gtest(NAME SOURCES ... [LIBS ...] [LABELS ...]): one GoogleTest executable whose
+# cases CTest lists one by one. On Windows it runs under Wine through the emulator wrapper;
+# discovery happens when the tests run, never during the build.
+function(vesperlin_add_gtest name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+    target_compile_options(${name} PRIVATE ${VESPERLIN_WARNINGS})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+    vesperlin_embed_manifest(${name})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 120)
+    endif()
+    set(labels ${ARG_LABELS})
+    if(WIN32)
+        list(APPEND labels wine)
+    else()
+        list(APPEND labels native)
+    endif()
+    gtest_discover_tests(${name}
+        DISCOVERY_MODE PRE_TEST
+        DISCOVERY_TIMEOUT 120
+        PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${labels}" FIXTURES_REQUIRED vesperlin_env)
+endfunction()

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what building and testing Vesperlin needs on Debian 12, and only what is missing.
+# Quiet when everything is already there.
+set -euo pipefail
+packages=(cmake ninja-build g++ googletest mingw-w64 wine wine64 xvfb xdotool x11-apps imagemagick psmisc lsof procps)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages: ${missing[*]} (run as root, or install them with apt-get)" >&2
+    exit 1
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

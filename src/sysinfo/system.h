@@ -1,0 +1,93 @@
+#pragma once
+// The system seam: everything the usage query needs to know about the running system, and
+// nothing more. sysinfo/win32 implements it with the native snapshots, sysinfo/procfs from
+// /proc, tests/fakes as a script. The query never calls the platform itself.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vesperlin {
+
+using ProcessId = std::uint32_t;
+
+// Identifier -> image name, as read at one moment. Lookup of a process that was not listed
+// answers false; after a failed reading every lookup answers false.
+class ProcessNames {
+public:
+    virtual ~ProcessNames() = default;
+    virtual bool Lookup(ProcessId processId, std::string& imageName) const = 0;
+};
+
+// One loaded module of one process.
+struct ModuleRecord {
+    ProcessId processId = 0;
+    std::string path;  // full path as the platform reports it
+};
+
+// The open "File" handles of the system at one moment, in the order of the system's table.
+class FileHandleSnapshot {
+public:
+    virtual ~FileHandleSnapshot() = default;
+    virtual std::size_t Count() const = 0;
+    // Visits every row in table order with its resolved name. `named` is false when the
+    // name could not be resolved (such a row matches nothing). The walk stops as soon as
+    // `visit` returns false. Resolving may run ahead of the visit, but rows are always
+    // reported in table order.
+    using Visitor =
+        std::function<bool(ProcessId processId, bool named, const std::string& name)>;
+    virtual void VisitNames(const Visitor& visit) = 0;
+};
+
+enum class PathKind { File, Folder, Unreadable };
+
+class System {
+public:
+    virtual ~System() = default;
+
+    // Reads the process list. Never null; on failure (already reported through the
+    // implementation's Messages) every Lookup answers false.
+    virtual std::unique_ptr<ProcessNames> TakeProcessSnapshot() = 0;
+
+    // Every module of every process that can be inspected, in the platform's walk order.
+    // False when the module list could not be read at all (already reported).
+    virtual bool TakeModuleSnapshot(std::vector<ModuleRecord>& modules) = 0;
+
+    // Every open "File" handle. Never null; a failed reading gives an empty snapshot.
+    virtual std::unique_ptr<FileHandleSnapshot> TakeFileHandleSnapshot() = 0;
+
+    // The absolute form of a path (GetFullPathName on Windows, the canonical path on Linux).
+    virtual bool GetFullPath(const std::string& path, std::string& fullPath) = 0;
+
+    // The form in which handle names show the file at `path` (the NT device path on
+    // Windows, the file's identity on Linux). False when it cannot be formed.
+    virtual bool GetDeviceFileName(const std::string& path, std::string& deviceForm) = 0;
+
+    // Whether a module path names the requested full path (case rules are the platform's).
+    virtual bool ModuleMatches(const std::string& modulePath, const std::string& fullPath) = 0;
+
+    // Whether a handle name names the requested file, given its device form and full path.
+    virtual bool HandleMatches(const std::string& handleName, const std::string& deviceForm,
+                               const std::string& fullPath) = 0;
+
+    // File, folder, or attributes that cannot be read.
+    virtual PathKind Classify(const std::string& path) = 0;
+
+    // The names of a folder's direct entries in the platform's listing order, "." and ".."
+    // included if the platform lists them. False when the listing fails or breaks off.
+    virtual bool ListFolder(const std::string& fullPath, std::vector<std::string>& names) = 0;
+
+    // `folder` joined with an entry name by the platform's separator (one separator only).
+    virtual std::string JoinPath(const std::string& folder, const std::string& name) = 0;
+
+    // The text after the last separator of a path, or the whole path without one.
+    virtual std::string FileNamePart(const std::string& path) = 0;
+
+    // Processes that the last snapshots had to skip because the user may not inspect them.
+    virtual std::size_t InaccessibleProcessCount() const { return 0; }
+};
+
+}  // namespace vesperlin

@@ -1,0 +1,74 @@
+#pragma once
+// One owner per OS resource. Traits say what "no handle" is and how to release one.
+
+#include <windows.h>
+
+#include <utility>
+
+namespace vesperlin::win32 {
+
+template <typename Traits>
+class UniqueHandle {
+public:
+    using pointer = typename Traits::pointer;
+
+    UniqueHandle() noexcept = default;
+    explicit UniqueHandle(pointer value) noexcept : value(value) {}
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueHandle(UniqueHandle&& other) noexcept : value(other.release()) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    ~UniqueHandle() { reset(); }
+
+    explicit operator bool() const noexcept { return value != Traits::invalid(); }
+    pointer get() const noexcept { return value; }
+    pointer release() noexcept { return std::exchange(value, Traits::invalid()); }
+    void reset(pointer newValue = Traits::invalid()) noexcept {
+        if (value != Traits::invalid()) Traits::close(value);
+        value = newValue;
+    }
+
+private:
+    pointer value = Traits::invalid();
+};
+
+struct NullHandleTraits {
+    using pointer = HANDLE;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer value) noexcept { CloseHandle(value); }
+};
+
+struct InvalidHandleTraits {
+    using pointer = HANDLE;
+    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(pointer value) noexcept { CloseHandle(value); }
+};
+
+struct ModuleTraits {
+    using pointer = HMODULE;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer value) noexcept { FreeLibrary(value); }
+};
+
+struct FindTraits {
+    using pointer = HANDLE;
+    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(pointer value) noexcept { FindClose(value); }
+};
+
+struct VirtualMemoryTraits {
+    using pointer = void*;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer value) noexcept { VirtualFree(value, 0, MEM_RELEASE); }
+};
+
+using UniqueKernelHandle = UniqueHandle<NullHandleTraits>;      // processes, threads, tokens
+using UniqueFileHandle = UniqueHandle<InvalidHandleTraits>;     // CreateFile results
+using UniqueModule = UniqueHandle<ModuleTraits>;
+using UniqueFind = UniqueHandle<FindTraits>;
+using UniqueVirtualMemory = UniqueHandle<VirtualMemoryTraits>;
+
+}  // namespace vesperlin::win32
