@@ -1,0 +1,107 @@
+// vesperlin-holder: a helper process for tests that holds real things open until it is ended.
+//   vesperlin-holder.exe --ready PATH [--file PATH]... [--folder PATH]... [--library PATH]...
+//                        [--blocked-pipe NAME] [--event NAME] [--key] [--self-handles]
+// It writes its process id to the --ready file once everything is held, then sleeps until it
+// is terminated. A failure to hold anything ends it with exit code 3 and no ready file.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+HANDLE blockedPipeRead = nullptr;
+
+// Blocks in a synchronous read on the pipe for as long as the process lives.
+DWORD WINAPI BlockedReader(LPVOID) {
+    char byte = 0;
+    DWORD read = 0;
+    ReadFile(blockedPipeRead, &byte, 1, &read, nullptr);
+    return 0;
+}
+
+DWORD WINAPI Sleeper(LPVOID) {
+    Sleep(INFINITE);
+    return 0;
+}
+
+bool Fail(const char* what, const char* arg) {
+    std::fprintf(stderr, "holder: cannot hold %s %s (error %lu)\n", what, arg ? arg : "",
+                 GetLastError());
+    return false;
+}
+
+bool Hold(int argc, char** argv, std::string& readyPath) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (option == "--ready" && value) {
+            readyPath = value;
+            ++i;
+        } else if (option == "--file" && value) {
+            HANDLE h = CreateFileA(value, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                   FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, 0, nullptr);
+            if (h == INVALID_HANDLE_VALUE) return Fail("file", value);
+            ++i;
+        } else if (option == "--folder" && value) {
+            HANDLE h = CreateFileA(value, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                   FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            if (h == INVALID_HANDLE_VALUE) return Fail("folder", value);
+            ++i;
+        } else if (option == "--library" && value) {
+            if (!LoadLibraryA(value)) return Fail("library", value);
+            ++i;
+        } else if (option == "--blocked-pipe" && value) {
+            const std::string name = std::string("\\\\.\\pipe\\") + value;
+            HANDLE server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX,
+                                             PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
+                                             nullptr);
+            if (server == INVALID_HANDLE_VALUE) return Fail("pipe", value);
+            blockedPipeRead = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                          nullptr, OPEN_EXISTING, 0, nullptr);
+            if (blockedPipeRead == INVALID_HANDLE_VALUE) return Fail("pipe client", value);
+            if (!CreateThread(nullptr, 0, BlockedReader, nullptr, 0, nullptr))
+                return Fail("reader thread", value);
+            ++i;
+        } else if (option == "--event" && value) {
+            if (!CreateEventA(nullptr, TRUE, FALSE, value)) return Fail("event", value);
+            ++i;
+        } else if (option == "--key") {
+            HKEY key = nullptr;
+            if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key) != ERROR_SUCCESS)
+                return Fail("key", "HKCU\\Software");
+        } else if (option == "--self-handles") {
+            // A process handle and a thread handle, so that name queries of those types
+            // have something to answer about.
+            if (!OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, GetCurrentProcessId()))
+                return Fail("process handle", nullptr);
+            if (!CreateThread(nullptr, 0, Sleeper, nullptr, 0, nullptr))
+                return Fail("thread handle", nullptr);
+        } else {
+            std::fprintf(stderr, "holder: unknown or incomplete option %s\n", option.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string readyPath;
+    if (!Hold(argc, argv, readyPath)) return 3;
+    if (!readyPath.empty()) {
+        // Written to a temporary name and renamed, so a reader never sees a partial file.
+        const std::string temp = readyPath + ".tmp";
+        FILE* f = std::fopen(temp.c_str(), "w");
+        if (!f) return 3;
+        std::fprintf(f, "%lu\n", GetCurrentProcessId());
+        std::fclose(f);
+        if (!MoveFileExA(temp.c_str(), readyPath.c_str(), MOVEFILE_REPLACE_EXISTING)) return 3;
+    }
+    Sleep(INFINITE);
+    return 0;
+}
