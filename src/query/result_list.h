@@ -9,7 +9,7 @@
 namespace vesperlin {
 
 class ResultList {
-public:
+  public:
     virtual ~ResultList() = default;
     virtual std::size_t Count() const = 0;
     virtual std::string Line(std::size_t index) const = 0;
@@ -18,13 +18,13 @@ public:
 
 // A result list kept in memory, in insertion order.
 class VectorResultList : public ResultList {
-public:
+  public:
     std::size_t Count() const override { return lines.size(); }
     std::string Line(std::size_t index) const override { return lines.at(index); }
     void Add(const std::string& line) override { lines.push_back(line); }
     const std::vector<std::string>& Lines() const { return lines; }
 
-private:
+  private:
     std::vector<std::string> lines;
 };
 

@@ -1,0 +1,183 @@
+#include "query/usage_query.h"
+
+#include <optional>
+
+#include "query/result_line.h"
+
+namespace vesperlin {
+
+namespace {
+
+// Message texts are the program's historic ones, odd spelling included.
+constexpr const char* kNoFullPath = "Cant't get full path name.";
+constexpr const char* kNoModuleRefresh = "Can't refresh module information.";
+constexpr const char* kNoModuleHead = "Can't get head of module information.";
+constexpr const char* kNoDeviceName = "Can't get device filename.";
+constexpr const char* kNoHandleHead = "Can't handle info head position.";
+
+// Reports one hit: the line (with the duplicate test) and the observer.
+class HitReporter {
+  public:
+    HitReporter(ResultList& results, const HitObserver& onHit) : results(results), onHit(onHit) {}
+
+    // `withPath`: the list form "image (path)"; an unknown process gets empty text either way.
+    void Report(const ProcessNames& names, ProcessId processId, const std::string& path,
+                bool asModule, bool withPath) {
+        Hit hit;
+        hit.processId = processId;
+        hit.path = path;
+        hit.asModule = asModule;
+        hit.processFound = names.Lookup(processId, hit.imageName);
+        if (!hit.processFound) hit.imageName.clear();
+        std::string text;
+        if (hit.processFound) {
+            text = hit.imageName;
+            if (withPath) text += " (" + path + ")";
+        }
+        AddResultLine(results, processId, text);
+        if (onHit) onHit(hit);
+    }
+
+  private:
+    ResultList& results;
+    const HitObserver& onHit;
+};
+
+}  // namespace
+
+bool QueryPath(System& system, ResultList& results, Messages& messages, const std::string& path,
+               const std::string& notUsedFormat, const HitObserver& onHit) {
+    HitReporter reporter(results, onHit);
+
+    std::string fullPath;
+    if (!system.GetFullPath(path, fullPath)) {
+        messages.Show(kNoFullPath);
+        return true;
+    }
+
+    {
+        std::vector<ModuleRecord> modules;
+        if (!system.TakeModuleSnapshot(modules)) {
+            messages.Show(kNoModuleRefresh);
+            return true;
+        }
+        if (modules.empty()) {
+            messages.Show(kNoModuleHead);
+            return true;
+        }
+        const auto names = system.TakeProcessSnapshot();
+        for (const ModuleRecord& module : modules) {
+            if (system.ModuleMatches(module.path, fullPath)) {
+                reporter.Report(*names, module.processId, fullPath, true, false);
+            }
+        }
+    }
+
+    {
+        // The full path, not the path as given: a relative path must reach the handle pass.
+        // The translation comes before the handle snapshot, which is the costly part.
+        std::string deviceForm;
+        if (!system.GetDeviceFileName(fullPath, deviceForm)) {
+            messages.Show(kNoDeviceName);
+            return true;
+        }
+        const auto handles = system.TakeFileHandleSnapshot();
+        if (handles->Count() == 0) {
+            messages.Show(kNoHandleHead);
+            return true;
+        }
+        // Handle hits are named from a snapshot of their own: processes may have come and gone
+        // while the module pass ran.
+        const auto names = system.TakeProcessSnapshot();
+        handles->VisitNames([&](ProcessId processId, bool named, const std::string& name) {
+            if (named && system.HandleMatches(name, deviceForm, fullPath)) {
+                reporter.Report(*names, processId, fullPath, false, false);
+            }
+            return true;
+        });
+    }
+
+    // Counts every line, not only this query's: callers start each query from an empty list.
+    if (results.Count() == 0) {
+        results.Add(FormatNotUsedLine(notUsedFormat, system.FileNamePart(path)));
+    }
+    return false;
+}
+
+bool QueryPaths(System& system, ResultList& results, const std::vector<std::string>& paths,
+                const HitObserver& onHit) {
+    HitReporter reporter(results, onHit);
+
+    {
+        std::vector<ModuleRecord> modules;
+        if (!system.TakeModuleSnapshot(modules) || modules.empty()) return true;
+        const auto names = system.TakeProcessSnapshot();
+        // Each element's full path is formed once per query rather than once per module: the
+        // first failure still ends the query at the first module, as it would uncached.
+        std::vector<std::optional<std::string>> fullPaths(paths.size());
+        for (const ModuleRecord& module : modules) {
+            for (std::size_t i = 0; i < paths.size(); ++i) {
+                if (!fullPaths[i]) {
+                    std::string fullPath;
+                    if (!system.GetFullPath(paths[i], fullPath)) return false;
+                    fullPaths[i] = std::move(fullPath);
+                }
+                if (system.ModuleMatches(module.path, *fullPaths[i])) {
+                    reporter.Report(*names, module.processId, *fullPaths[i], true, true);
+                }
+            }
+        }
+    }
+
+    const auto handles = system.TakeFileHandleSnapshot();
+    if (handles->Count() == 0) return true;
+    const auto names = system.TakeProcessSnapshot();
+    // Device forms are cached for the same reason; every element is still translated as the
+    // list holds it, and a failed translation still stops the query at the first handle.
+    std::vector<std::optional<std::string>> deviceForms(paths.size());
+    bool stopped = false;
+    handles->VisitNames([&](ProcessId processId, bool named, const std::string& name) {
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            if (!deviceForms[i]) {
+                std::string deviceForm;
+                if (!system.GetDeviceFileName(paths[i], deviceForm)) {
+                    stopped = true;
+                    return false;
+                }
+                deviceForms[i] = std::move(deviceForm);
+            }
+            if (named && system.HandleMatches(name, *deviceForms[i], paths[i])) {
+                reporter.Report(*names, processId, paths[i], false, true);
+            }
+        }
+        return true;
+    });
+    return stopped;
+}
+
+bool CollectFolderPaths(System& system, const std::string& folder,
+                        std::vector<std::string>& paths) {
+    paths.clear();
+    std::string fullPath;
+    if (!system.GetFullPath(folder, fullPath)) return false;
+    std::vector<std::string> names;
+    if (!system.ListFolder(fullPath, names)) return false;
+    for (const std::string& name : names) {
+        if (name == "." || name == "..") continue;
+        paths.push_back(system.JoinPath(fullPath, name));
+    }
+    paths.push_back(fullPath);
+    return true;
+}
+
+bool ExpandFolder(System& system, ResultList& results, const std::string& folder,
+                  const HitObserver& onHit, bool* queryStopped) {
+    if (queryStopped) *queryStopped = false;
+    std::vector<std::string> paths;
+    if (!CollectFolderPaths(system, folder, paths)) return false;
+    const bool stopped = QueryPaths(system, results, paths, onHit);
+    if (queryStopped) *queryStopped = stopped;
+    return true;
+}
+
+}  // namespace vesperlin

@@ -1,0 +1,55 @@
+#pragma once
+// The usage query: which processes have a file loaded as a module or open through a "File"
+// handle. Hits become result lines; failures of the single-path query become messages.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "query/result_list.h"
+#include "sysinfo/messages.h"
+#include "sysinfo/system.h"
+
+namespace vesperlin {
+
+// One hit, for callers that want more than the line (the console's JSON output).
+struct Hit {
+    ProcessId processId = 0;
+    std::string imageName;  // empty when the process was not found
+    std::string path;       // the path that matched: the full path, or the list element
+    bool asModule = false;  // found in the module pass; false: through a "File" handle
+    bool processFound = false;
+};
+
+// Called for every hit, in line order, whether or not its line was new: a process found as a
+// module and through a handle gives one line but two hits.
+using HitObserver = std::function<void(const Hit& hit)>;
+
+// The built-in text of string resource 102.
+inline constexpr const char* kNotUsedFormat = "%s is not used.";
+
+// One path. True when it stopped early at a failure, after showing its message; lines
+// added before the stop stay. When the list is still empty at the end, adds the line made
+// from `notUsedFormat` (only its "%s" is substituted) and the path's file name part.
+bool QueryPath(System& system, ResultList& results, Messages& messages, const std::string& path,
+               const std::string& notUsedFormat = kNotUsedFormat, const HitObserver& onHit = {});
+
+// An ordered list of paths, shown as "image (path)". Shows no message. True when it stopped
+// early because the module list could not be read or was empty, the handle list was empty,
+// or an element could not be translated to its device form; false when it ran to the end,
+// and also when the full path of an element could not be formed.
+bool QueryPaths(System& system, ResultList& results, const std::vector<std::string>& paths,
+                const HitObserver& onHit = {});
+
+// The folder's direct entries ("." and ".." left out) in the platform's listing order, each
+// joined to the folder's full path, then the full path itself. False when the full path
+// cannot be formed or the listing fails or breaks off; `paths` is then empty.
+bool CollectFolderPaths(System& system, const std::string& folder, std::vector<std::string>& paths);
+
+// CollectFolderPaths, then QueryPaths on the result. True when the folder was listed to the
+// end and queried; false when nothing was queried. `queryStopped`, when given, receives what
+// QueryPaths returned (false when it did not run).
+bool ExpandFolder(System& system, ResultList& results, const std::string& folder,
+                  const HitObserver& onHit = {}, bool* queryStopped = nullptr);
+
+}  // namespace vesperlin

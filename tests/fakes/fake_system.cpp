@@ -1,0 +1,133 @@
+#include "fakes/fake_system.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace vesperlin::testing {
+
+namespace {
+
+class FakeProcessNames : public ProcessNames {
+  public:
+    FakeProcessNames(FakeSystem::ProcessTable table, bool failed)
+        : table(std::move(table)), failed(failed) {}
+    bool Lookup(ProcessId processId, std::string& imageName) const override {
+        if (failed) return false;
+        const auto it = table.find(processId);
+        if (it == table.end()) return false;
+        imageName = it->second;
+        return true;
+    }
+
+  private:
+    FakeSystem::ProcessTable table;
+    bool failed;
+};
+
+class FakeHandleSnapshot : public FileHandleSnapshot {
+  public:
+    explicit FakeHandleSnapshot(std::vector<FakeSystem::FileHandle> rows) : rows(std::move(rows)) {}
+    std::size_t Count() const override { return rows.size(); }
+    void VisitNames(const Visitor& visit) override {
+        for (const auto& row : rows) {
+            if (!visit(row.processId, row.named, row.named ? row.name : std::string())) return;
+        }
+    }
+
+  private:
+    std::vector<FakeSystem::FileHandle> rows;
+};
+
+char Upper(char c) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+}
+
+bool HasDrive(const std::string& path) {
+    return path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
+}
+
+}  // namespace
+
+bool FakeSystem::IsAbsolute(const std::string& path) {
+    return (HasDrive(path) && path.size() >= 3 && path[2] == '\\') || path.rfind("\\\\", 0) == 0;
+}
+
+bool FakeSystem::Equal(const std::string& a, const std::string& b) const {
+    if (!ignoreCase) return a == b;
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (Upper(a[i]) != Upper(b[i])) return false;
+    }
+    return true;
+}
+
+std::unique_ptr<ProcessNames> FakeSystem::TakeProcessSnapshot() {
+    ProcessTable table = processes;
+    if (!processSnapshots.empty()) {
+        table = processSnapshots[std::min(processSnapshotsTaken, processSnapshots.size() - 1)];
+    }
+    ++processSnapshotsTaken;
+    return std::make_unique<FakeProcessNames>(std::move(table), processSnapshotFails);
+}
+
+bool FakeSystem::TakeModuleSnapshot(std::vector<ModuleRecord>& out) {
+    out.clear();
+    if (moduleSnapshotFails) return false;
+    out = modules;
+    return true;
+}
+
+std::unique_ptr<FileHandleSnapshot> FakeSystem::TakeFileHandleSnapshot() {
+    ++handleSnapshotsTaken;
+    return std::make_unique<FakeHandleSnapshot>(handles);
+}
+
+bool FakeSystem::GetFullPath(const std::string& path, std::string& fullPath) {
+    if (path.empty() || fullPathFailures.count(path)) return false;
+    fullPath = IsAbsolute(path) ? path : JoinPath(currentFolder, path);
+    return true;
+}
+
+bool FakeSystem::GetDeviceFileName(const std::string& path, std::string& deviceForm) {
+    translated.push_back(path);
+    if (!HasDrive(path) || deviceFailures.count(path)) return false;
+    const auto device = devices.find(Upper(path[0]));
+    if (device == devices.end()) return false;
+    deviceForm = device->second + path.substr(2);
+    return true;
+}
+
+bool FakeSystem::ModuleMatches(const std::string& modulePath, const std::string& fullPath) {
+    return Equal(modulePath, fullPath);
+}
+
+bool FakeSystem::HandleMatches(const std::string& handleName, const std::string& deviceForm,
+                               const std::string& fullPath) {
+    // Wine names disk files in the Win32 namespace form, Windows in the device form.
+    return Equal(handleName, deviceForm) || Equal(handleName, "\\??\\" + fullPath);
+}
+
+PathKind FakeSystem::Classify(const std::string& path) {
+    const auto it = kinds.find(path);
+    return it == kinds.end() ? PathKind::Unreadable : it->second;
+}
+
+bool FakeSystem::ListFolder(const std::string& fullPath, std::vector<std::string>& names) {
+    names.clear();
+    const auto it = folders.find(fullPath);
+    if (it == folders.end() || listingFailures.count(fullPath)) return false;
+    names = it->second;
+    return true;
+}
+
+std::string FakeSystem::JoinPath(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && folder.back() == '\\') return folder + name;
+    return folder + "\\" + name;
+}
+
+std::string FakeSystem::FileNamePart(const std::string& path) {
+    const auto slash = path.rfind('\\');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace vesperlin::testing

@@ -1,0 +1,89 @@
+#pragma once
+// A scripted system for tests: processes, modules, file handles, path forms and folder
+// listings are whatever the test sets. Paths follow Windows rules: backslash separators,
+// drive letters, and (by default) comparisons that ignore ASCII case.
+
+#include <cstddef>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "sysinfo/messages.h"
+#include "sysinfo/system.h"
+
+namespace vesperlin::testing {
+
+class FakeSystem : public System {
+  public:
+    using ProcessTable = std::map<ProcessId, std::string>;
+
+    struct FileHandle {
+        ProcessId processId = 0;
+        bool named = true;  // false: the name could not be resolved
+        std::string name;
+    };
+
+    // --- the script ---
+    ProcessTable processes;  // what every process snapshot lists...
+    // ...unless these are set: the n-th snapshot taken lists processSnapshots[n] (the last one
+    // repeats), so a process can vanish between the module pass and the handle pass.
+    std::vector<ProcessTable> processSnapshots;
+    bool processSnapshotFails = false;  // every Lookup then answers false
+
+    std::vector<ModuleRecord> modules;
+    bool moduleSnapshotFails = false;
+
+    std::vector<FileHandle> handles;
+
+    // The current folder used to complete relative paths, and paths that cannot be completed.
+    std::string currentFolder = "C:\\work";
+    std::set<std::string> fullPathFailures;
+
+    // Drive letter (upper case) -> device; a path on another drive, or not starting with a
+    // drive letter and colon, has no device form. Paths listed here fail too.
+    std::map<char, std::string> devices = {{'C', "\\Device\\HarddiskVolume1"},
+                                           {'D', "\\Device\\HarddiskVolume2"}};
+    std::set<std::string> deviceFailures;
+
+    std::map<std::string, PathKind> kinds;                    // anything not listed is Unreadable
+    std::map<std::string, std::vector<std::string>> folders;  // full path -> entry names
+    std::set<std::string> listingFailures;
+
+    bool ignoreCase = true;
+    std::size_t inaccessible = 0;
+
+    // --- what happened ---
+    std::size_t processSnapshotsTaken = 0;
+    std::size_t handleSnapshotsTaken = 0;
+    std::vector<std::string> translated;  // every path handed to GetDeviceFileName
+
+    // Rule used by GetFullPath: absolute paths stay, others get currentFolder in front;
+    // "." and ".." segments are not resolved (tests do not need them).
+    static bool IsAbsolute(const std::string& path);
+    bool Equal(const std::string& a, const std::string& b) const;
+
+    // --- System ---
+    std::unique_ptr<ProcessNames> TakeProcessSnapshot() override;
+    bool TakeModuleSnapshot(std::vector<ModuleRecord>& out) override;
+    std::unique_ptr<FileHandleSnapshot> TakeFileHandleSnapshot() override;
+    bool GetFullPath(const std::string& path, std::string& fullPath) override;
+    bool GetDeviceFileName(const std::string& path, std::string& deviceForm) override;
+    bool ModuleMatches(const std::string& modulePath, const std::string& fullPath) override;
+    bool HandleMatches(const std::string& handleName, const std::string& deviceForm,
+                       const std::string& fullPath) override;
+    PathKind Classify(const std::string& path) override;
+    bool ListFolder(const std::string& fullPath, std::vector<std::string>& names) override;
+    std::string JoinPath(const std::string& folder, const std::string& name) override;
+    std::string FileNamePart(const std::string& path) override;
+    std::size_t InaccessibleProcessCount() const override { return inaccessible; }
+};
+
+// Keeps every message shown, in order.
+class RecordingMessages : public Messages {
+  public:
+    void Show(const std::string& text) override { shown.push_back(text); }
+    std::vector<std::string> shown;
+};
+
+}  // namespace vesperlin::testing
