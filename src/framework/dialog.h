@@ -32,6 +32,10 @@ class Dialog : public Window {
     // not be created (for instance its template is missing).
     INT_PTR DoModal();
     void EndDialog(INT_PTR code) noexcept;
+    // Creates the dialog modeless (visible only if its template says so); the caller's message
+    // loop drives it and Destroy ends it. False when it could not be created.
+    bool Create();
+    void Destroy() noexcept;
 
     HWND GetParentWindow() const noexcept { return parent; }
     HWND GetItem(int id) const noexcept { return GetDlgItem(window, id); }

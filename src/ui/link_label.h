@@ -59,6 +59,7 @@ class LinkLabel : public Static {
     bool OnReflectedCtlColor(WindowMessage& message);
     static const MessageEntry messageEntries[];
 
+    HFONT originalFont = nullptr;  // the control's own font, given back if we go first
     HCURSOR linkCursor = nullptr;
     bool isHovering = false;
     bool isVisited = false;

@@ -1,0 +1,151 @@
+#include "ui/link_label.h"
+
+#include <windowsx.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <utility>
+
+namespace vesperlin::win32 {
+
+namespace {
+
+void ShellExecuteOpen(HWND owner, const char* verb, const char* file, const char* parameters,
+                      const char* directory, int showCommand) {
+    // The shell's answer is not looked at: a target it cannot open is not worth a message.
+    ShellExecuteA(owner, verb, file, parameters, directory, showCommand);
+}
+
+ShellOpenFunction& CurrentShellOpen() {
+    static ShellOpenFunction function = ShellExecuteOpen;
+    return function;
+}
+
+constexpr UINT RedrawNow = RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW;
+
+}  // namespace
+
+ShellOpenFunction SetShellOpenFunction(ShellOpenFunction function) {
+    if (!function) function = ShellExecuteOpen;
+    return std::exchange(CurrentShellOpen(), std::move(function));
+}
+
+const MessageEntry LinkLabel::messageEntries[] = {
+    {WM_MOUSEMOVE, Handler<&LinkLabel::OnMouseMove>},
+    {WM_SETCURSOR, Handler<&LinkLabel::OnSetCursor>},
+    {ReflectedCommand, Handler<&LinkLabel::OnReflectedCommand>},
+    {ReflectedCtlColorStatic, Handler<&LinkLabel::OnReflectedCtlColor>},
+    {WM_CAPTURECHANGED, Handler<&LinkLabel::OnCaptureChanged>},
+};
+
+const MessageTable LinkLabel::messageTable{&Static::messageTable, messageEntries};
+
+LinkLabel::~LinkLabel() {
+    target.clear();
+    toolTip.Destroy();
+    // The control may outlive the label (it is normally destroyed with its dialog first); it
+    // must not keep painting with a font that is about to be deleted.
+    if (window != nullptr && IsWindow(window) && underlineFont &&
+        reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0)) == underlineFont.Get()) {
+        SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(originalFont), FALSE);
+    }
+    Detach();
+    underlineFont.Reset();
+}
+
+COLORREF LinkLabel::CurrentColor() const noexcept {
+    if (isVisited) return visitedColor;
+    return isHovering ? hoverColor : normalColor;
+}
+
+void LinkLabel::OpenTarget() const {
+    const ShellOpenFunction& open = CurrentShellOpen();
+    if (open) open(nullptr, "open", target.c_str(), nullptr, nullptr, SW_SHOWMINIMIZED);
+}
+
+void LinkLabel::OnAttach() {
+    // Without SS_NOTIFY a static control neither reports clicks nor takes mouse input.
+    const LONG style = GetWindowLongA(window, GWL_STYLE);
+    SetWindowLongA(window, GWL_STYLE, style | SS_NOTIFY);
+
+    // The dialog's font, underlined. A control without a font paints with the system font;
+    // the default GUI font is the nearest a dialog would have given it.
+    originalFont = reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0));
+    HGDIOBJ source = originalFont != nullptr ? static_cast<HGDIOBJ>(originalFont)
+                                             : GetStockObject(DEFAULT_GUI_FONT);
+    LOGFONTA description{};
+    if (GetObjectA(source, sizeof(description), &description) == sizeof(description)) {
+        description.lfUnderline = TRUE;
+        if (underlineFont.CreateIndirect(description))
+            SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(underlineFont.Get()), TRUE);
+    }
+
+    // The system's own hand pointer.
+    linkCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32649));  // IDC_HAND
+
+    if (toolTip.Create(window, TTS_ALWAYSTIP)) {
+        RECT client{};
+        GetClientRect(window, &client);
+        toolTip.AddTool(window, toolId, client, "");
+        ShowWindow(toolTip.Handle(), SW_HIDE);
+    }
+}
+
+void LinkLabel::PreTranslateMessage(const MSG& message) {
+    if (message.message >= WM_MOUSEFIRST && message.message <= WM_MOUSELAST)
+        toolTip.RelayEvent(message);
+}
+
+bool LinkLabel::OnMouseMove(WindowMessage& message) {
+    message.result = DefaultProc(message.message, message.wParam, message.lParam);
+    if (isHovering) {
+        RECT client{};
+        GetClientRect(window, &client);
+        const POINT point{GET_X_LPARAM(message.lParam), GET_Y_LPARAM(message.lParam)};
+        if (PtInRect(&client, point)) return true;
+        // Cleared before the capture goes, so that WM_CAPTURECHANGED finds nothing to undo.
+        isHovering = false;
+        ReleaseCapture();
+        RedrawWindow(window, nullptr, nullptr, RedrawNow);
+    } else {
+        isHovering = true;
+        RedrawWindow(window, nullptr, nullptr, RedrawNow);
+        // While captured, moves outside still arrive, so leaving the label is noticed.
+        SetCapture(window);
+    }
+    return true;
+}
+
+bool LinkLabel::OnSetCursor(WindowMessage& message) {
+    SetCursor(linkCursor);
+    message.result = TRUE;
+    return true;
+}
+
+bool LinkLabel::OnCaptureChanged(WindowMessage& message) {
+    // Another window took the mouse (a menu, a drag, a message box): no more moves from outside
+    // will reach us, so leave the hover state now instead of staying red.
+    if (isHovering && reinterpret_cast<HWND>(message.lParam) != window) {
+        isHovering = false;
+        RedrawWindow(window, nullptr, nullptr, RedrawNow);
+    }
+    return false;  // the control's own handling runs too
+}
+
+bool LinkLabel::OnReflectedCommand(WindowMessage& message) {
+    if (HIWORD(message.wParam) != STN_CLICKED) return false;
+    OpenTarget();
+    isVisited = true;
+    InvalidateRect(window, nullptr, TRUE);
+    return true;
+}
+
+bool LinkLabel::OnReflectedCtlColor(WindowMessage& message) {
+    const HDC dc = reinterpret_cast<HDC>(message.wParam);
+    SetTextColor(dc, CurrentColor());
+    SetBkMode(dc, TRANSPARENT);
+    message.result = reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+    return true;
+}
+
+}  // namespace vesperlin::win32

@@ -1,0 +1,182 @@
+#include "ui/listbox_hook.h"
+
+#include <new>
+#include <vector>
+
+#include "ui/listbox_extent.h"
+
+namespace vesperlin::win32 {
+
+namespace {
+
+// Written once, before any hooked list box exists; never restored.
+WNDPROC savedListBoxProc = nullptr;
+
+// The list box as the bookkeeping sees it. Requests go out with SendMessageA and so pass back
+// through ListBoxHookProc, which lets them through untouched.
+class WindowListBoxPort : public ListBoxPort {
+  public:
+    explicit WindowListBoxPort(HWND window) : window(window) {}
+
+    std::int32_t MeasureText(FontHandle font, const std::string& text) override {
+        DeviceContext dc(window, font);
+        if (dc.dc == nullptr) return 0;
+        SIZE size{};
+        if (!GetTextExtentPoint32A(dc.dc, text.c_str(), static_cast<int>(text.size()), &size))
+            return 0;
+        return size.cx;
+    }
+
+    std::int32_t AverageCharWidth(FontHandle font) override {
+        DeviceContext dc(window, font);
+        if (dc.dc == nullptr) return 0;
+        TEXTMETRICA metrics{};
+        if (!GetTextMetricsA(dc.dc, &metrics)) return 0;
+        return metrics.tmAveCharWidth;
+    }
+
+    bool GetItemText(std::int32_t index, std::string& text) override {
+        text.clear();
+        const LRESULT length = SendMessageA(window, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+        if (length < 0) return false;
+        // LB_GETTEXTLEN may report more than the text holds, never less.
+        std::vector<char> buffer(static_cast<std::size_t>(length) + 1, '\0');
+        if (SendMessageA(window, LB_GETTEXT, static_cast<WPARAM>(index),
+                         reinterpret_cast<LPARAM>(buffer.data())) < 0)
+            return false;
+        buffer.back() = '\0';
+        text.assign(buffer.data());
+        return true;
+    }
+
+    void SetHorizontalExtent(std::int32_t extent) override {
+        SendMessageA(window, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(extent), 0);
+    }
+
+    void ClearHorizontalExtent() override {
+        CallWindowProcA(savedListBoxProc, window, LB_SETHORIZONTALEXTENT, 0, 0);
+    }
+
+  private:
+    // The list box's device context with a font selected; the previous object is put back and
+    // the context released at the end of the measurement.
+    struct DeviceContext {
+        DeviceContext(HWND window, FontHandle font) : window(window), dc(GetDC(window)) {
+            if (dc != nullptr && font != nullptr)
+                previous = SelectObject(dc, static_cast<HFONT>(font));
+        }
+        ~DeviceContext() {
+            if (dc == nullptr) return;
+            if (previous != nullptr) SelectObject(dc, previous);
+            ReleaseDC(window, dc);
+        }
+        DeviceContext(const DeviceContext&) = delete;
+        DeviceContext& operator=(const DeviceContext&) = delete;
+        HWND window;
+        HDC dc;
+        HGDIOBJ previous = nullptr;
+    };
+
+    HWND window;
+};
+
+ListBoxExtentState* StateOf(HWND window) {
+    return static_cast<ListBoxExtentState*>(GetPropA(window, ListBoxExtentProperty));
+}
+
+// Owner-drawn list boxes without LBS_HASSTRINGS carry item data, not text, in LB_ADDSTRING.
+bool HoldsStrings(LONG style) {
+    const bool ownerDrawn = (style & (LBS_OWNERDRAWFIXED | LBS_OWNERDRAWVARIABLE)) != 0;
+    return !ownerDrawn || (style & LBS_HASSTRINGS) != 0;
+}
+
+void AttachState(HWND window) {
+    auto* state = new (std::nothrow) ListBoxExtentState;
+    if (state != nullptr && !SetPropA(window, ListBoxExtentProperty, state)) {
+        delete state;
+    }
+    const LONG style = GetWindowLongA(window, GWL_STYLE);
+    if ((style & WS_HSCROLL) == 0) SetWindowLongA(window, GWL_STYLE, style | WS_HSCROLL);
+}
+
+void ReleaseState(HWND window) {
+    delete StateOf(window);
+    RemovePropA(window, ListBoxExtentProperty);
+}
+
+// The bookkeeping after the saved procedure answered result; nothing escapes.
+void RecordAfter(HWND window, ListBoxExtentState& state, UINT message, WPARAM wParam, LPARAM lParam,
+                 LRESULT result) {
+    WindowListBoxPort port(window);
+    switch (message) {
+        case WM_SIZE: {
+            RECT client{};
+            if (GetClientRect(window, &client))
+                state.RecordClientRect({client.left, client.top, client.right, client.bottom});
+            break;
+        }
+        case WM_SETFONT:
+            state.RemeasureAllItems(port, reinterpret_cast<FontHandle>(wParam));
+            break;
+        case LB_ADDSTRING:
+        case LB_INSERTSTRING: {
+            const LONG style = GetWindowLongA(window, GWL_STYLE);
+            if (!HoldsStrings(style)) break;
+            const std::string text(lParam != 0 ? reinterpret_cast<const char*>(lParam) : "");
+            // Only the list box's answer tells where the item landed (sorted, or appended at -1).
+            if (message == LB_ADDSTRING && (style & LBS_SORT) == 0)
+                state.RecordAddedItem(port, text, result);
+            else
+                state.RecordInsertedItem(port, text, result);
+            break;
+        }
+        case LB_RESETCONTENT:
+            state.ForgetAllItems(port);
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+int InstallListBoxHook(HINSTANCE instance) {
+    if (savedListBoxProc != nullptr) return 0;
+    // A throw-away list box is the way to reach the class; if it cannot be made, nothing is
+    // hooked and a later call tries again.
+    HWND probe =
+        CreateWindowExA(0, "LISTBOX", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+    if (probe == nullptr) return 1;
+    savedListBoxProc = reinterpret_cast<WNDPROC>(GetClassLongPtrA(probe, GCLP_WNDPROC));
+    if (savedListBoxProc != nullptr)
+        SetClassLongPtrA(probe, GCLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ListBoxHookProc));
+    DestroyWindow(probe);
+    return 1;
+}
+
+LRESULT CALLBACK ListBoxHookProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    ListBoxExtentState* state = message == WM_NCCREATE ? nullptr : StateOf(window);
+    try {
+        if (message == LB_DELETESTRING && state != nullptr) {
+            WindowListBoxPort port(window);
+            state->ForgetItem(port, static_cast<std::intptr_t>(static_cast<int>(wParam)));
+        }
+    } catch (...) {
+        // Bookkeeping that fails (out of memory) must not stop the list box from working.
+    }
+
+    const LRESULT result = CallWindowProcA(savedListBoxProc, window, message, wParam, lParam);
+
+    try {
+        if (message == WM_NCCREATE)
+            AttachState(window);
+        else if (message == WM_NCDESTROY)
+            ReleaseState(window);
+        else if (state != nullptr)
+            RecordAfter(window, *state, message, wParam, lParam, result);
+    } catch (...) {
+    }
+    return result;
+}
+
+}  // namespace vesperlin::win32
