@@ -9,8 +9,8 @@
 namespace vesperlin::win32 {
 
 // Reads the system handle table once and keeps the rows of type "File" of every process.
-// Never null; when the table cannot be read the failure goes to `messages` and the snapshot
-// is empty.
+// Never null. A table that cannot be read gives an empty snapshot and no message of its own:
+// the caller reports the empty snapshot.
 std::unique_ptr<FileHandleSnapshot> TakeFileHandleSnapshot(Messages& messages);
 
 }  // namespace vesperlin::win32

@@ -1,0 +1,138 @@
+#include "sysinfo/win32/object_types.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "sysinfo/win32/handle_access.h"
+#include "sysinfo/win32/nt_api.h"
+
+namespace vesperlin::win32 {
+
+const char* const ObjectTypeNames[ObjectTypeCount] = {"",
+                                                      "",
+                                                      "Directory",
+                                                      "SymbolicLink",
+                                                      "Token",
+                                                      "Process",
+                                                      "Thread",
+                                                      "Unknown7",
+                                                      "Event",
+                                                      "EventPair",
+                                                      "Mutant",
+                                                      "Unknown11",
+                                                      "Semaphore",
+                                                      "Timer",
+                                                      "Profile",
+                                                      "WindowStation",
+                                                      "Desktop",
+                                                      "Section",
+                                                      "Key",
+                                                      "Port",
+                                                      "WaitablePort",
+                                                      "Unknown21",
+                                                      "Unknown22",
+                                                      "Unknown23",
+                                                      "Unknown24",
+                                                      "IoCompletion",
+                                                      "File"};
+
+namespace {
+
+constexpr ULONG kObjectTypeInformation = 2;
+constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
+constexpr NTSTATUS kBufferOverflow = static_cast<NTSTATUS>(0x80000005L);
+constexpr NTSTATUS kBufferTooSmall = static_cast<NTSTATUS>(0xC0000023L);
+
+constexpr ULONG kFirstReplyLength = 8192;
+// Names are counted strings of at most 64 KiB; anything asking for much more is not a name.
+constexpr ULONG kLargestReply = 1024 * 1024;
+constexpr int kReplyAttempts = 4;
+
+// The head of class 2's reply; only the name is read, the counters after it are not.
+struct ObjectTypeInformationHead {
+    UNICODE_STRING TypeName;
+};
+
+bool TooSmall(NTSTATUS status) {
+    return status == kInfoLengthMismatch || status == kBufferOverflow || status == kBufferTooSmall;
+}
+
+}  // namespace
+
+bool QueryObjectInformation(HANDLE local, ULONG infoClass, ObjectReply& reply) {
+    ULONG length = kFirstReplyLength;
+    for (int attempt = 0; attempt < kReplyAttempts; ++attempt) {
+        reply.storage.assign((length + sizeof(ULONG_PTR) - 1) / sizeof(ULONG_PTR), 0);
+        reply.length = length;
+        ULONG needed = 0;
+        const NTSTATUS status =
+            NtApi.NtQueryObject(local, infoClass, reply.storage.data(), length, &needed);
+        if (status == 0) return true;
+        if (!TooSmall(status)) return false;
+        // A reported length of 0, or one no larger than what we gave, is not to be trusted.
+        const ULONG next = needed > length ? needed + 256 : length * 2;
+        if (next > kLargestReply) return false;
+        length = next;
+    }
+    return false;
+}
+
+bool ReadCountedReplyText(const ObjectReply& reply, const UNICODE_STRING& text,
+                          std::string& narrow) {
+    if (text.Length == 0) {
+        narrow.clear();
+        return true;
+    }
+    const auto* begin = reinterpret_cast<const unsigned char*>(text.Buffer);
+    const unsigned char* replyBegin = reply.Bytes();
+    const unsigned char* replyEnd = replyBegin + reply.length;
+    if (begin < replyBegin || begin > replyEnd ||
+        static_cast<std::size_t>(replyEnd - begin) < text.Length)
+        return false;
+    const int units = text.Length / sizeof(WCHAR);
+    const int bytes =
+        WideCharToMultiByte(CP_ACP, 0, text.Buffer, units, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return false;
+    std::string converted(static_cast<std::size_t>(bytes), '\0');
+    if (WideCharToMultiByte(CP_ACP, 0, text.Buffer, units, converted.data(), bytes, nullptr,
+                            nullptr) != bytes)
+        return false;
+    narrow = std::move(converted);
+    return true;
+}
+
+bool QueryLocalObjectTypeName(HANDLE local, std::string& typeName) {
+    ObjectReply reply;
+    if (!QueryObjectInformation(local, kObjectTypeInformation, reply)) return false;
+    if (reply.length < sizeof(ObjectTypeInformationHead)) return false;
+    ObjectTypeInformationHead head;
+    std::memcpy(&head, reply.Bytes(), sizeof(head));
+    return ReadCountedReplyText(reply, head.TypeName, typeName);
+}
+
+bool QueryObjectTypeName(HANDLE handle, std::string& typeName, DWORD owner) {
+    if (!ntApiBound) return false;
+    ForeignHandle brought(handle, owner);
+    if (!brought.Ok()) return false;
+    return QueryLocalObjectTypeName(brought.Get(), typeName);
+}
+
+bool LookupObjectTypeNumber(const std::string& typeName, ObjectTypeNumber& number) {
+    for (std::size_t i = 1; i < ObjectTypeCount; ++i) {
+        if (typeName == ObjectTypeNames[i]) {
+            number = static_cast<ObjectTypeNumber>(i);
+            return true;
+        }
+    }
+    number = 0;
+    return false;
+}
+
+bool GetHandleTypeNumber(HANDLE handle, ObjectTypeNumber& number, DWORD owner) {
+    number = 0;
+    std::string typeName;
+    if (!QueryObjectTypeName(handle, typeName, owner)) return false;
+    return LookupObjectTypeNumber(typeName, number);
+}
+
+}  // namespace vesperlin::win32
