@@ -1,0 +1,36 @@
+// vesperlin-cli: the console front end over the usage query.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_run.h"
+#include "sysinfo/platform_system.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#ifndef VESPERLIN_VERSION
+#define VESPERLIN_VERSION "unknown"
+#endif
+
+int main(int argc, char** argv) {
+    vesperlin::CliPlatform platform;
+    platform.version = VESPERLIN_VERSION;
+#ifdef _WIN32
+    platform.privilegedUser = "an administrator";
+    // Our manifest makes the active code page UTF-8, so argv and every name we print are
+    // UTF-8; a console shows them right only when its output code page says so too.
+    if (GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR ||
+        GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR) {
+        SetConsoleOutputCP(CP_UTF8);
+    }
+#else
+    platform.privilegedUser = "root";
+#endif
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    return vesperlin::RunCli(
+        args,
+        [](vesperlin::Messages& messages) { return vesperlin::CreatePlatformSystem(messages); },
+        platform, std::cout, std::cerr);
+}

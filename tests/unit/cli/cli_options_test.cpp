@@ -1,0 +1,43 @@
+#include <gtest/gtest.h>
+
+#include "cli/cli_options.h"
+
+using namespace vesperlin;
+using Args = std::vector<std::string>;
+
+TEST(ParseCliArguments, KeepsPathsInOrderBetweenOptions) {
+    CliOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseCliArguments({"a.txt", "--json", "C:\\b", "-"}, options, error));
+    EXPECT_TRUE(options.json);
+    EXPECT_EQ(options.paths, (Args{"a.txt", "C:\\b", "-"}));
+}
+
+TEST(ParseCliArguments, TakesEverythingAfterDoubleDashAsAPath) {
+    CliOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseCliArguments({"--", "--json", "--", "-x"}, options, error));
+    EXPECT_FALSE(options.json);
+    EXPECT_EQ(options.paths, (Args{"--json", "--", "-x"}));
+}
+
+TEST(ParseCliArguments, RejectsUnknownOptionsAndAMissingPath) {
+    CliOptions options;
+    std::string error;
+    EXPECT_FALSE(ParseCliArguments({"--jsn", "a.txt"}, options, error));
+    EXPECT_NE(error.find("--jsn"), std::string::npos);
+    EXPECT_FALSE(ParseCliArguments({"-j", "a.txt"}, options, error));
+    EXPECT_FALSE(ParseCliArguments({}, options, error));
+    EXPECT_EQ(error, "no path given");
+    EXPECT_FALSE(ParseCliArguments({"--json", "--"}, options, error));
+}
+
+TEST(ParseCliArguments, NeedsNoPathForHelpOrVersion) {
+    CliOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseCliArguments({"--version"}, options, error));
+    EXPECT_TRUE(options.version);
+    ASSERT_TRUE(ParseCliArguments({"-h"}, options, error));
+    EXPECT_TRUE(options.help);
+    EXPECT_FALSE(options.version);  // nothing carries over from an earlier parse
+}
