@@ -1,0 +1,39 @@
+#pragma once
+// The system seam on Windows: the native snapshots, the platform's path functions and its
+// case rules.
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sysinfo/messages.h"
+#include "sysinfo/system.h"
+
+namespace vesperlin::win32 {
+
+class Win32System : public System {
+  public:
+    // `messages` receives the snapshots' failure texts and must outlive the object.
+    explicit Win32System(Messages& messages) : messages(messages) {}
+
+    std::unique_ptr<ProcessNames> TakeProcessSnapshot() override;
+    bool TakeModuleSnapshot(std::vector<ModuleRecord>& modules) override;
+    std::unique_ptr<FileHandleSnapshot> TakeFileHandleSnapshot() override;
+    bool GetFullPath(const std::string& path, std::string& fullPath) override;
+    bool GetDeviceFileName(const std::string& path, std::string& deviceForm) override;
+    bool ModuleMatches(const std::string& modulePath, const std::string& fullPath) override;
+    bool HandleMatches(const std::string& handleName, const std::string& deviceForm,
+                       const std::string& fullPath) override;
+    PathKind Classify(const std::string& path) override;
+    bool ListFolder(const std::string& fullPath, std::vector<std::string>& names) override;
+    std::string JoinPath(const std::string& folder, const std::string& name) override;
+    std::string FileNamePart(const std::string& path) override;
+    std::size_t InaccessibleProcessCount() const override { return deniedProcesses; }
+
+  private:
+    Messages& messages;
+    std::size_t deniedProcesses = 0;
+};
+
+}  // namespace vesperlin::win32
