@@ -1,0 +1,14 @@
+// vesperlin.exe: which running processes use a file or folder.
+#include <windows.h>
+
+#include "app/usage_app.h"
+
+namespace {
+// The one application object, built during static initialisation like the native entry
+// points (see sysinfo/win32/nt_api.cpp).
+vesperlin::win32::UsageApp usageApp;
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    return vesperlin::win32::RunApplication(usageApp, instance);
+}

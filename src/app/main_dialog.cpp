@@ -1,0 +1,123 @@
+#include "app/main_dialog.h"
+
+#include "app/about_dialog.h"
+#include "framework/application.h"
+#include "query/usage_query.h"
+#include "resource_ids.h"
+#include "sysinfo/platform_system.h"
+#include "sysinfo/win32/nt_api.h"
+
+namespace vesperlin::win32 {
+
+const MessageEntry MainDialog::messageEntries[] = {
+    {WM_SYSCOMMAND, Handler<&MainDialog::OnSysCommand>},
+    {WM_PAINT, Handler<&MainDialog::OnPaint>},
+    {WM_QUERYDRAGICON, Handler<&MainDialog::OnQueryDragIcon>},
+    {WM_TIMER, Handler<&MainDialog::OnTimer>},
+    {WM_HELP, Handler<&MainDialog::OnHelp>},
+};
+const MessageTable MainDialog::messageTable{&PinnableDialog::messageTable, messageEntries};
+
+MainDialog::MainDialog(HWND parent)
+    : PinnableDialog(IDD_MAIN, IDI_PINNED, IDI_UNPINNED, parent),
+      dialogIcon(LoadResourceIcon(IDI_UNPINNED)),
+      ownedSystem(CreatePlatformSystem(messages)),
+      system(ownedSystem.get()) {}
+
+MainDialog::MainDialog(HWND parent, System& system)
+    : PinnableDialog(IDD_MAIN, IDI_PINNED, IDI_UNPINNED, parent),
+      dialogIcon(LoadResourceIcon(IDI_UNPINNED)),
+      system(&system) {}
+
+MainDialog::~MainDialog() = default;
+
+void MainDialog::BindControls() {
+    BindControl(IDC_RESULT_LIST, resultList);
+    BindControl(IDC_WEB_LINK, webLink);
+}
+
+BOOL MainDialog::OnInitDialog() {
+    PinnableDialog::OnInitDialog();
+    messages.SetOwner(window);
+
+    if (HMENU systemMenu = GetSystemMenu(window, FALSE)) {
+        const std::string aboutEntry = LoadResourceString(IDS_ABOUT_ENTRY);
+        if (!aboutEntry.empty()) {
+            AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
+            AppendMenuA(systemMenu, MF_STRING, IDM_ABOUT, aboutEntry.c_str());
+        }
+    }
+    SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(dialogIcon));
+    SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(dialogIcon));
+
+    // Shows its own message when it fails; we go on with what we can see either way.
+    EnableDebugPrivilege(messages);
+
+    DragAcceptFiles(window, TRUE);
+    webLink.SetTarget(webAddress);
+    if (!initialPath.empty()) SetTimer(window, StartupQueryTimer, StartupQueryDelayMs, nullptr);
+    // The platform focuses the first control, the result list.
+    return TRUE;
+}
+
+std::string MainDialog::NotUsedFormat() const {
+    std::string format = LoadResourceString(IDS_NOT_USED);
+    // A language library without the string still gets a readable line.
+    if (format.empty()) format = kNotUsedFormat;
+    return format;
+}
+
+bool MainDialog::QueryPath(const std::string& path) {
+    return vesperlin::QueryPath(*system, results, messages, path, NotUsedFormat());
+}
+
+bool MainDialog::ExpandFolder(const std::string& folder) {
+    return vesperlin::ExpandFolder(*system, results, folder);
+}
+
+bool MainDialog::OnSysCommand(WindowMessage& message) {
+    if ((message.wParam & 0xFFF0) != IDM_ABOUT) return false;
+    AboutDialog about(window);
+    about.DoModal();
+    message.result = 0;
+    return true;
+}
+
+bool MainDialog::OnPaint(WindowMessage&) {
+    if (!IsIconic(window)) return false;
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    if (dc == nullptr) return false;
+    SendMessageA(window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    const int iconWidth = GetSystemMetrics(SM_CXICON);
+    const int iconHeight = GetSystemMetrics(SM_CYICON);
+    RECT client{};
+    GetClientRect(window, &client);
+    const int x = (client.right - client.left - iconWidth + 1) / 2;
+    const int y = (client.bottom - client.top - iconHeight + 1) / 2;
+    DrawIcon(dc, x, y, dialogIcon);
+    EndPaint(window, &paint);
+    return true;
+}
+
+bool MainDialog::OnQueryDragIcon(WindowMessage& message) {
+    message.result = reinterpret_cast<LRESULT>(dialogIcon);
+    return true;
+}
+
+bool MainDialog::OnTimer(WindowMessage& message) {
+    if (message.wParam == StartupQueryTimer) {
+        KillTimer(window, StartupQueryTimer);
+        // A folder given on the command line is queried as one path, not expanded.
+        if (!initialPath.empty()) QueryPath(initialPath);
+    }
+    return false;
+}
+
+bool MainDialog::OnHelp(WindowMessage& message) {
+    // F1 does nothing: there is no help to show.
+    message.result = TRUE;
+    return true;
+}
+
+}  // namespace vesperlin::win32
