@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "query/result_line.h"
+#include "support/holder_process.h"
+
+using vesperlin::FormatResultLine;
+using vesperlin::testing::ExecutableFolder;
+using vesperlin::testing::HolderProcess;
+using vesperlin::testing::TempFolder;
+
+namespace {
+
+// One argument quoted so that the C runtime's splitter gives it back unchanged.
+std::string Quote(const std::string& arg) {
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, '\\');
+    return quoted + "\"";
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string s = text.str();
+    std::string out;
+    for (char c : s) {
+        if (c != '\r') out += c;  // the console program writes text-mode line ends
+    }
+    return out;
+}
+
+struct CliRun {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string out, err;
+};
+
+// Runs vesperlin-cli.exe with its output and errors in files: reading two pipes needs care,
+// and Wine's services may inherit a pipe and keep it open.
+CliRun RunCli(const std::vector<std::string>& args, const std::string& currentFolder = "") {
+    CliRun run;
+    TempFolder capture;
+    const std::string outPath = capture.Path() + "\\out.txt",
+                      errPath = capture.Path() + "\\err.txt";
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+    HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+    std::string command = Quote(ExecutableFolder() + "vesperlin-cli.exe");
+    for (const auto& arg : args) command += " " + Quote(arg);
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION info = {};
+    const BOOL started =
+        CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       currentFolder.empty() ? nullptr : currentFolder.c_str(), &startup, &info);
+    CloseHandle(out);
+    CloseHandle(err);
+    if (!started) {
+        ADD_FAILURE() << "cannot start vesperlin-cli.exe, error " << GetLastError();
+        return run;
+    }
+    if (WaitForSingleObject(info.hProcess, 60000) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "vesperlin-cli.exe did not end";
+        TerminateProcess(info.hProcess, 99);
+        WaitForSingleObject(info.hProcess, 5000);
+    }
+    GetExitCodeProcess(info.hProcess, &run.exitCode);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+    run.out = ReadAll(outPath);
+    run.err = ReadAll(errPath);
+    return run;
+}
+
+bool HasLine(const std::string& text, const std::string& line) {
+    return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
+}
+
+std::string FullPath(const std::string& path) {
+    char buffer[MAX_PATH * 4];
+    const DWORD n = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+    return n && n < sizeof buffer ? std::string(buffer, n) : path;
+}
+
+class CliProgram : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        held = folder.MakeFile("held.txt");
+        library = ExecutableFolder() + "holder_lib.dll";
+        holder = std::make_unique<HolderProcess>(
+            std::vector<std::string>{"--file", held, "--library", library});
+        ASSERT_TRUE(holder->Started());
+        holderLine = FormatResultLine(holder->Id(), "vesperlin-holder.exe");
+    }
+
+    TempFolder folder;
+    std::string held, library, holderLine;
+    std::unique_ptr<HolderProcess> holder;
+};
+
+}  // namespace
+
+TEST_F(CliProgram, NamesTheProcessThatHoldsAFileOpen) {
+    const CliRun run = RunCli({held});
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_TRUE(HasLine(run.out, holderLine)) << run.out;
+    EXPECT_EQ(run.out.find("is not used."), std::string::npos);
+}
+
+TEST_F(CliProgram, FindsALoadedLibraryAsAModule) {
+    const CliRun run = RunCli({"--json", library});
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    std::ostringstream hit;
+    hit << "{\"processId\": " << holder->Id()
+        << ", \"imageName\": \"vesperlin-holder.exe\", \"processFound\": true";
+    const auto at = run.out.find(hit.str());
+    ASSERT_NE(at, std::string::npos) << run.out;
+    const auto end = run.out.find('}', at);
+    EXPECT_NE(run.out.substr(at, end - at).find("\"foundAs\": \"module\""), std::string::npos)
+        << run.out;
+}
+
+TEST_F(CliProgram, ShowsTheMatchedPathsOfAFolder) {
+    folder.MakeFile("idle.txt");
+    const CliRun run = RunCli({folder.Path()});
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_TRUE(HasLine(
+        run.out, FormatResultLine(holder->Id(), "vesperlin-holder.exe (" + FullPath(held) + ")")))
+        << run.out;
+    EXPECT_EQ(run.out.find("idle.txt"), std::string::npos) << run.out;
+}
+
+TEST_F(CliProgram, SaysAnUnusedFileIsNotUsedAndExitsWithOne) {
+    const std::string unused = folder.MakeFile("unused.txt");
+    const CliRun run = RunCli({unused});
+    EXPECT_EQ(run.exitCode, 1u) << run.err;
+    EXPECT_EQ(run.out, "unused.txt is not used.\n");
+}
+
+TEST_F(CliProgram, QueriesARelativePathFromTheCurrentFolder) {
+    const CliRun run = RunCli({"held.txt"}, folder.Path());
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_TRUE(HasLine(run.out, holderLine)) << run.out;
+}
+
+TEST_F(CliProgram, HandlesNamesBeyondAscii) {
+    const std::string name =
+        "Pr\xC3\xBC"
+        "fung-\xE4\xB8\xAD.txt";
+    const std::string file = folder.MakeFile(name);
+    ASSERT_NE(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);
+    HolderProcess other({"--file", file});
+    ASSERT_TRUE(other.Started());
+    const CliRun run = RunCli({file});
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_TRUE(HasLine(run.out, FormatResultLine(other.Id(), "vesperlin-holder.exe"))) << run.out;
+
+    const CliRun folderRun = RunCli({folder.Path()});
+    EXPECT_TRUE(HasLine(folderRun.out, FormatResultLine(other.Id(), "vesperlin-holder.exe (" +
+                                                                        FullPath(file) + ")")))
+        << folderRun.out;
+}
+
+TEST_F(CliProgram, FailsOnAPathThatDoesNotExist) {
+    const CliRun run = RunCli({folder.Path() + "\\missing.txt", held});
+    EXPECT_EQ(run.exitCode, 2u);
+    EXPECT_NE(run.err.find("cannot read"), std::string::npos) << run.err;
+    EXPECT_TRUE(HasLine(run.out, holderLine)) << run.out;  // the other path is still queried
+}
