@@ -17,8 +17,8 @@ namespace win32 {
 
 namespace {
 
-// Long-path aware: a full path may be far longer than MAX_PATH; beyond this it is not a path.
-constexpr DWORD kMaxFullPathBytes = 1 << 18;
+// Long-path aware: a full path may be far longer than MAX_PATH, but not longer than this.
+constexpr DWORD kMaxFullPathUnits = 1 << 16;
 
 class ProcessImageNames : public ProcessNames {
   public:
@@ -58,19 +58,22 @@ std::unique_ptr<FileHandleSnapshot> Win32System::TakeFileHandleSnapshot() {
 }
 
 bool Win32System::GetFullPath(const std::string& path, std::string& fullPath) {
-    // The answer is either the length written or, when it did not fit, the size needed: only
-    // a buffer that was really filled is ever returned.
+    // The wide function: the 8-bit ones stop at MAX_PATH wherever long paths are not enabled
+    // system-wide (and always under Wine). The answer is either the length written or, when it
+    // did not fit, the size needed; only a buffer that was really filled is ever returned.
+    const std::wstring widePath = NarrowToWide(path);
+    if (widePath.empty()) return false;
     DWORD size = MAX_PATH;
-    for (int attempt = 0; attempt < 4 && size <= kMaxFullPathBytes; ++attempt) {
-        std::string buffer(size, '\0');
-        const DWORD length = GetFullPathNameA(path.c_str(), size, buffer.data(), nullptr);
+    for (int attempt = 0; attempt < 4 && size <= kMaxFullPathUnits; ++attempt) {
+        std::wstring buffer(size, L'\0');
+        const DWORD length = GetFullPathNameW(widePath.c_str(), size, buffer.data(), nullptr);
         if (length == 0) return false;
         if (length < size) {
             buffer.resize(length);
-            fullPath = std::move(buffer);
+            WideToNarrow(buffer.c_str(), fullPath);
             return true;
         }
-        size = length + 1;  // the path may have changed meaning meanwhile (current folder)
+        size = length + 1;  // the current folder may have changed meanwhile: ask again
     }
     return false;
 }
@@ -93,19 +96,22 @@ bool Win32System::HandleMatches(const std::string& handleName, const std::string
 }
 
 PathKind Win32System::Classify(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(NarrowToWide(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Unreadable;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Folder : PathKind::File;
 }
 
+// Wide calls for the same reason as GetFullPath: long paths.
 bool Win32System::ListFolder(const std::string& fullPath, std::vector<std::string>& names) {
     names.clear();
-    WIN32_FIND_DATAA found;
-    UniqueFind find(FindFirstFileA(JoinPath(fullPath, "*.*").c_str(), &found));
+    WIN32_FIND_DATAW found;
+    UniqueFind find(FindFirstFileW(NarrowToWide(JoinPath(fullPath, "*.*")).c_str(), &found));
     if (!find) return false;
     do {
-        names.emplace_back(found.cFileName);
-    } while (FindNextFileA(find.get(), &found));
+        std::string name;
+        WideToNarrow(found.cFileName, name);
+        names.push_back(std::move(name));
+    } while (FindNextFileW(find.get(), &found));
     return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
