@@ -104,13 +104,19 @@ bool QueryPath(System& system, ResultList& results, Messages& messages, const st
     return false;
 }
 
-bool QueryPaths(System& system, ResultList& results, const std::vector<std::string>& paths,
-                const HitObserver& onHit) {
+namespace {
+
+// How the list query ended. Its callers see only "stopped early" (true) or not; a full path
+// that cannot be formed ends it too, but counts as not stopped, as it always has.
+enum class ListQueryEnd { Completed, Stopped, NoFullPath };
+
+ListQueryEnd RunListQuery(System& system, ResultList& results,
+                          const std::vector<std::string>& paths, const HitObserver& onHit) {
     HitReporter reporter(results, onHit);
 
     {
         std::vector<ModuleRecord> modules;
-        if (!system.TakeModuleSnapshot(modules) || modules.empty()) return true;
+        if (!system.TakeModuleSnapshot(modules) || modules.empty()) return ListQueryEnd::Stopped;
         const auto names = system.TakeProcessSnapshot();
         // Each element's full path is formed once per query rather than once per module: the
         // first failure still ends the query at the first module, as it would uncached.
@@ -119,7 +125,7 @@ bool QueryPaths(System& system, ResultList& results, const std::vector<std::stri
             for (std::size_t i = 0; i < paths.size(); ++i) {
                 if (!fullPaths[i]) {
                     std::string fullPath;
-                    if (!system.GetFullPath(paths[i], fullPath)) return false;
+                    if (!system.GetFullPath(paths[i], fullPath)) return ListQueryEnd::NoFullPath;
                     fullPaths[i] = std::move(fullPath);
                 }
                 if (system.ModuleMatches(module.path, *fullPaths[i])) {
@@ -130,7 +136,7 @@ bool QueryPaths(System& system, ResultList& results, const std::vector<std::stri
     }
 
     const auto handles = system.TakeFileHandleSnapshot();
-    if (handles->Count() == 0) return true;
+    if (handles->Count() == 0) return ListQueryEnd::Stopped;
     const auto names = system.TakeProcessSnapshot();
     // Device forms are cached for the same reason; every element is still translated as the
     // list holds it, and a failed translation still stops the query at the first handle.
@@ -152,7 +158,14 @@ bool QueryPaths(System& system, ResultList& results, const std::vector<std::stri
         }
         return true;
     });
-    return stopped;
+    return stopped ? ListQueryEnd::Stopped : ListQueryEnd::Completed;
+}
+
+}  // namespace
+
+bool QueryPaths(System& system, ResultList& results, const std::vector<std::string>& paths,
+                const HitObserver& onHit) {
+    return RunListQuery(system, results, paths, onHit) == ListQueryEnd::Stopped;
 }
 
 bool CollectFolderPaths(System& system, const std::string& folder,
@@ -175,8 +188,8 @@ bool ExpandFolder(System& system, ResultList& results, const std::string& folder
     if (queryStopped) *queryStopped = false;
     std::vector<std::string> paths;
     if (!CollectFolderPaths(system, folder, paths)) return false;
-    const bool stopped = QueryPaths(system, results, paths, onHit);
-    if (queryStopped) *queryStopped = stopped;
+    const ListQueryEnd end = RunListQuery(system, results, paths, onHit);
+    if (queryStopped) *queryStopped = end != ListQueryEnd::Completed;
     return true;
 }
 

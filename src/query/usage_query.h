@@ -47,8 +47,10 @@ bool QueryPaths(System& system, ResultList& results, const std::vector<std::stri
 bool CollectFolderPaths(System& system, const std::string& folder, std::vector<std::string>& paths);
 
 // CollectFolderPaths, then QueryPaths on the result. True when the folder was listed to the
-// end and queried; false when nothing was queried. `queryStopped`, when given, receives what
-// QueryPaths returned (false when it did not run).
+// end and queried; false when nothing was queried. `queryStopped`, when given, receives
+// whether the list query ended before its end for any reason, including the full path of an
+// element that could not be formed (which QueryPaths itself answers with false); false when
+// nothing was queried.
 bool ExpandFolder(System& system, ResultList& results, const std::string& folder,
                   const HitObserver& onHit = {}, bool* queryStopped = nullptr);
 

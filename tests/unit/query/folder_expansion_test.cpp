@@ -79,3 +79,13 @@ TEST_F(ExpandFolderTest, TellsTheCallerWhenTheListQueryStoppedEarly) {
     EXPECT_TRUE(ExpandFolder(system, list, "C:\\work\\dir", {}, &stopped));
     EXPECT_TRUE(stopped);
 }
+
+TEST_F(ExpandFolderTest, CountsAnEntryWithoutFullPathAsAStopThoughTheListQuerySaysOtherwise) {
+    system.fullPathFailures.insert("C:\\work\\dir\\sub");
+    Lines paths;
+    ASSERT_TRUE(CollectFolderPaths(system, "C:\\work\\dir", paths));
+    EXPECT_FALSE(QueryPaths(system, list, paths));
+    bool stopped = false;
+    EXPECT_TRUE(ExpandFolder(system, list, "C:\\work\\dir", {}, &stopped));
+    EXPECT_TRUE(stopped);
+}
