@@ -5,6 +5,7 @@
 
 #include "sysinfo/win32/handle_access.h"
 #include "sysinfo/win32/nt_api.h"
+#include "sysinfo/win32/wide_text.h"
 
 namespace vesperlin::win32 {
 
@@ -89,15 +90,7 @@ bool ReadCountedReplyText(const ObjectReply& reply, const UNICODE_STRING& text,
     if (begin < replyBegin || begin > replyEnd ||
         static_cast<std::size_t>(replyEnd - begin) < text.Length)
         return false;
-    const int units = text.Length / sizeof(WCHAR);
-    const int bytes =
-        WideCharToMultiByte(CP_ACP, 0, text.Buffer, units, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) return false;
-    std::string converted(static_cast<std::size_t>(bytes), '\0');
-    if (WideCharToMultiByte(CP_ACP, 0, text.Buffer, units, converted.data(), bytes, nullptr,
-                            nullptr) != bytes)
-        return false;
-    narrow = std::move(converted);
+    CountedWideToNarrow(&text, narrow);
     return true;
 }
 

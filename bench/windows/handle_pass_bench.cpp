@@ -1,0 +1,172 @@
+// Builds a load of helper processes that hold many files and pipes open, runs the handle pass
+// (the "File" handle snapshot and the naming of every row) several times, and prints what each
+// run cost: wall time, processes opened, handles copied, probe threads started, time-outs.
+//   handle-pass-bench.exe [--processes N] [--files N] [--pipes N] [--holders N] [--blocked N]
+//                         [--runs N]
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/holder_process.h"
+#include "sysinfo/messages.h"
+#include "sysinfo/win32/file_handles.h"
+#include "sysinfo/win32/handle_access.h"
+#include "sysinfo/win32/nt_api.h"
+
+using namespace vesperlin;
+using vesperlin::testing::HolderProcess;
+using vesperlin::testing::TempFolder;
+
+namespace {
+
+struct Load {
+    int processes = 40;
+    int files = 250;
+    int pipes = 20;
+    int holders = 3;  // processes that hold the target
+    int blocked = 10;
+    int runs = 7;
+};
+
+win32::NtQueryInformationFileFn realFileQuery = nullptr;
+
+// Stands in for a handle whose name query hangs: files whose name starts with "blocked-" never
+// answer. Runs on the probe worker, which is terminated when it does not finish in time.
+NTSTATUS NTAPI SometimesBlockingFileQuery(HANDLE file, PIO_STATUS_BLOCK block, PVOID buffer,
+                                          ULONG length, ULONG infoClass) {
+    const NTSTATUS status = realFileQuery(file, block, buffer, length, infoClass);
+    if (status == 0 && length >= sizeof(ULONG)) {
+        const auto* info = static_cast<const FILE_NAME_INFORMATION*>(buffer);
+        const ULONG units = std::min<ULONG>(info->FileNameLength / sizeof(WCHAR),
+                                            (length - sizeof(ULONG)) / sizeof(WCHAR));
+        static const wchar_t marker[] = L"\\blocked-";
+        const ULONG markerUnits = static_cast<ULONG>(wcslen(marker));
+        for (ULONG i = 0; i + markerUnits <= units; ++i)
+            if (std::memcmp(info->FileName + i, marker, markerUnits * sizeof(WCHAR)) == 0)
+                Sleep(INFINITE);
+    }
+    return status;
+}
+
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+int Option(int argc, char** argv, const char* name, int fallback) {
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0) return std::atoi(argv[i + 1]);
+    return fallback;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Load load;
+    load.processes = Option(argc, argv, "--processes", load.processes);
+    load.files = Option(argc, argv, "--files", load.files);
+    load.pipes = Option(argc, argv, "--pipes", load.pipes);
+    load.holders = Option(argc, argv, "--holders", load.holders);
+    load.blocked = Option(argc, argv, "--blocked", load.blocked);
+    load.runs = std::max(1, Option(argc, argv, "--runs", load.runs));
+
+    if (!win32::ntApiBound) {
+        std::fprintf(stderr, "native entry points not bound\n");
+        return 1;
+    }
+    TempFolder folder;
+    std::vector<std::string> files;
+    for (int i = 0; i < load.files; ++i)
+        files.push_back(folder.MakeFile("f" + std::to_string(i) + ".txt"));
+    const std::string target = folder.MakeFile("target.txt");
+
+    std::vector<std::unique_ptr<HolderProcess>> holders;
+    // The special handles are spread evenly over the processes: process p gets the k-th one of
+    // a kind of n when p == k * processes / n (+ an offset, so that kinds do not pile up).
+    const auto gets = [&](int p, int n, int offset) {
+        for (int k = 0; k < n; ++k)
+            if ((k * load.processes / n + offset) % load.processes == p) return k;
+        return -1;
+    };
+    for (int p = 0; p < load.processes; ++p) {
+        std::vector<std::string> options;
+        for (const std::string& file : files) {
+            options.push_back("--file");
+            options.push_back(file);
+        }
+        if (const int k = gets(p, load.blocked, 0); k >= 0) {
+            options.push_back("--file");
+            options.push_back(folder.MakeFile("blocked-" + std::to_string(k) + ".txt"));
+        }
+        if (const int k = gets(p, load.pipes, 1); k >= 0) {
+            options.push_back("--blocked-pipe");
+            options.push_back("vesperlin-bench-" + std::to_string(GetCurrentProcessId()) + "-" +
+                              std::to_string(k));
+        }
+        if (gets(p, load.holders, 5) >= 0) {
+            options.push_back("--file");
+            options.push_back(target);
+        }
+        auto holder = std::make_unique<HolderProcess>(options, 30000);
+        if (!holder->Started()) {
+            std::fprintf(stderr, "helper %d did not start\n", p);
+            return 1;
+        }
+        holders.push_back(std::move(holder));
+    }
+    const std::string wineForm = "\\??\\" + target;
+    char device[512] = {};
+    QueryDosDeviceA(target.substr(0, 2).c_str(), device, sizeof(device));
+    const std::string deviceForm = std::string(device) + target.substr(2);
+
+    realFileQuery = win32::NtApi.NtQueryInformationFile;
+    win32::NtApi.NtQueryInformationFile = SometimesBlockingFileQuery;
+
+    std::printf("load: %d processes x %d files, %d pipes, target held by %d, %d blocked\n",
+                load.processes, load.files, load.pipes, load.holders, load.blocked);
+    std::printf("%4s %10s %8s %8s %12s %12s %8s %8s %6s\n", "run", "wall ms", "rows", "named",
+                "OpenProcess", "Duplicate", "threads", "timeouts", "hits");
+    std::vector<double> walls;
+    SilentMessages messages;
+    for (int run = 0; run < load.runs; ++run) {
+        const win32::HandlePassCounters before = win32::handlePassCounters;
+        LARGE_INTEGER frequency, start, end;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&start);
+        std::size_t rows = 0, named = 0, hits = 0;
+        {
+            auto snapshot = win32::TakeFileHandleSnapshot(messages);
+            rows = snapshot->Count();
+            snapshot->VisitNames([&](ProcessId, bool isNamed, const std::string& name) {
+                named += isNamed;
+                hits += isNamed &&
+                        (SameIgnoringCase(name, wineForm) || SameIgnoringCase(name, deviceForm));
+                return true;
+            });
+        }
+        QueryPerformanceCounter(&end);
+        const double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+                          static_cast<double>(frequency.QuadPart);
+        walls.push_back(ms);
+        const win32::HandlePassCounters& after = win32::handlePassCounters;
+        std::printf("%4d %10.1f %8zu %8zu %12zu %12zu %8zu %8zu %6zu\n", run + 1, ms, rows, named,
+                    after.processesOpened - before.processesOpened,
+                    after.handlesCopied - before.handlesCopied,
+                    after.threadsCreated - before.threadsCreated,
+                    after.probeTimeouts - before.probeTimeouts, hits);
+        std::fflush(stdout);
+    }
+    win32::NtApi.NtQueryInformationFile = realFileQuery;
+    std::sort(walls.begin(), walls.end());
+    std::printf("median wall time: %.1f ms over %d runs\n", walls[walls.size() / 2], load.runs);
+    return 0;
+}

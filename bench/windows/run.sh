@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the handle pass benchmark with the windows preset and runs it under Wine.
+#   bench/windows/run.sh [BUILD_DIR] [-- BENCH OPTIONS...]
+# Options of the benchmark: --processes N --files N --pipes N --holders N --blocked N --runs N
+set -eu
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=${1:-$root/build/bench-win}
+[ $# -gt 0 ] && shift
+[ "${1:-}" = "--" ] && shift
+if [ ! -f "$build/build.ninja" ]; then
+    cmake --preset windows -S "$root" -B "$build" >/dev/null
+fi
+cmake --build "$build" --target handle-pass-bench vesperlin-holder -j2
+prefix=$build/wineprefix
+status=0
+# Wine's own processes inherit stderr; send it to a file rather than a pipe.
+"$root/tests/wine-run.sh" --prefix "$prefix" "$build/handle-pass-bench.exe" "$@" \
+    2>"$build/handle-pass-bench.stderr" || status=$?
+"$root/tests/wine-stop.sh" --prefix "$prefix" >/dev/null 2>&1 || true
+exit $status

@@ -1,0 +1,90 @@
+#include "scripted_nt_api.h"
+
+#include <tlhelp32.h>
+
+#include <cctype>
+
+namespace vesperlin::testing {
+
+namespace {
+
+win32::NtQueryObjectFn realQueryObject = nullptr;
+
+NTSTATUS NTAPI CountingQueryObject(HANDLE handle, ULONG infoClass, PVOID buffer, ULONG length,
+                                   PULONG returnLength) {
+    if (infoClass == 1) ++ObjectQueryCounter::nameQueries;
+    if (infoClass == 2) ++ObjectQueryCounter::typeQueries;
+    return realQueryObject(handle, infoClass, buffer, length, returnLength);
+}
+
+NTSTATUS NTAPI NeverReturningFileQuery(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG) {
+    Sleep(INFINITE);
+    return 0;
+}
+
+win32::NtQueryInformationFileFn realFileQuery = nullptr;
+
+NTSTATUS NTAPI SlowFileQuery(HANDLE file, PIO_STATUS_BLOCK block, PVOID buffer, ULONG length,
+                             ULONG infoClass) {
+    Sleep(50);
+    return realFileQuery(file, block, buffer, length, infoClass);
+}
+
+}  // namespace
+
+std::atomic<int> ObjectQueryCounter::nameQueries{0};
+std::atomic<int> ObjectQueryCounter::typeQueries{0};
+
+void ObjectQueryCounter::Install(const NtApiRestorer& restorer) {
+    realQueryObject = restorer.Real().NtQueryObject;
+    nameQueries = 0;
+    typeQueries = 0;
+    win32::NtApi.NtQueryObject = CountingQueryObject;
+}
+
+void InstallBlockingFileNameQuery() {
+    win32::NtApi.NtQueryInformationFile = NeverReturningFileQuery;
+}
+
+void InstallSlowFileNameQuery() {
+    if (win32::NtApi.NtQueryInformationFile != SlowFileQuery)
+        realFileQuery = win32::NtApi.NtQueryInformationFile;
+    win32::NtApi.NtQueryInformationFile = SlowFileQuery;
+}
+
+std::size_t OwnHandleCount() {
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+}
+
+std::size_t OwnThreadCount() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    std::size_t count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+bool NamesDiskPath(const std::string& handleName, const std::string& path) {
+    if (SameIgnoringCase(handleName, "\\??\\" + path)) return true;
+    char device[512] = {};
+    const std::string drive = path.substr(0, 2);
+    if (QueryDosDeviceA(drive.c_str(), device, sizeof(device)) == 0) return false;
+    return SameIgnoringCase(handleName, std::string(device) + path.substr(2));
+}
+
+}  // namespace vesperlin::testing
