@@ -49,9 +49,8 @@ bool PseudoDevices::Contains(dev_t dev) const {
     return false;
 }
 
-void WalkFileHandles(int procFd, const std::vector<ProcessId>& processIds,
-                     const PseudoDevices& pseudo, std::vector<HandleRow>& rows,
-                     std::vector<ProcessId>& denied) {
+void WalkFileHandles(int procFd, std::span<const ProcessId> processIds, const PseudoDevices& pseudo,
+                     std::vector<HandleRow>& rows, std::vector<ProcessId>& denied) {
     // getdents64 straight into one buffer: no directory stream to allocate per process.
     alignas(8) char buffer[16384];
     char path[32];

@@ -1,6 +1,7 @@
 #pragma once
 // The walk over every process's open descriptors that builds the "File" handle snapshot.
 
+#include <span>
 #include <vector>
 
 #include "sysinfo/procfs/file_identity.h"
@@ -29,8 +30,7 @@ class PseudoDevices {
 // the file system, in process order and, within a process, in the kernel's listing order.
 // Processes whose descriptors the user may not see are appended to `denied`; processes that
 // ended meanwhile are left out silently.
-void WalkFileHandles(int procFd, const std::vector<ProcessId>& processIds,
-                     const PseudoDevices& pseudo, std::vector<HandleRow>& rows,
-                     std::vector<ProcessId>& denied);
+void WalkFileHandles(int procFd, std::span<const ProcessId> processIds, const PseudoDevices& pseudo,
+                     std::vector<HandleRow>& rows, std::vector<ProcessId>& denied);
 
 }  // namespace vesperlin::procfs

@@ -9,12 +9,14 @@
 #include <cerrno>
 #include <iterator>
 #include <memory>
+#include <span>
 #include <unordered_map>
 
 #include "sysinfo/platform_system.h"
 #include "sysinfo/procfs/file_identity.h"
-#include "sysinfo/procfs/maps_reader.h"
+#include "sysinfo/procfs/module_walk.h"
 #include "sysinfo/procfs/proc_dir.h"
+#include "sysinfo/procfs/slices.h"
 
 namespace vesperlin {
 
@@ -83,39 +85,6 @@ bool ListIds(int procFd, std::vector<ProcessId>& ids) {
     return true;
 }
 
-// Adds one process's modules: the executable, then every file-backed mapping, each path once.
-// False when the user may not read the process's mappings.
-bool AddProcessModules(int procFd, ProcessId processId, ModuleTable& table, std::string& maps,
-                       std::string& linkText, MapsEntry& entry,
-                       std::vector<const std::string*>& seen, std::vector<ModuleRecord>& modules) {
-    char path[32];
-    int errorCode = 0;
-    seen.clear();
-    if (!ReadWholeFile(procFd, ProcessEntryPath(path, processId, "maps"), maps, errorCode)) {
-        return !IsAccessDenied(errorCode);
-    }
-    if (ReadLinkText(procFd, ProcessEntryPath(path, processId, "exe"), linkText, errorCode)) {
-        bool deleted = linkText.ends_with(deletedSuffix);
-        const std::string* exe = table.Intern(linkText, deleted, nullptr);
-        seen.push_back(exe);
-        modules.push_back(ModuleRecord{processId, *exe});
-    }
-    std::string_view rest = maps;
-    while (!rest.empty()) {
-        std::size_t end = rest.find('\n');
-        std::string_view line = rest.substr(0, end);
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-        if (!ParseMapsLine(line, entry)) continue;
-        // Consecutive lines of one file are the rule; keep the scan of `seen` for the others.
-        if (!seen.empty() && *seen.back() == entry.path) continue;
-        const std::string* interned = table.Intern(entry.path, entry.deleted, &entry.identity);
-        if (std::find(seen.begin(), seen.end(), interned) != seen.end()) continue;
-        seen.push_back(interned);
-        modules.push_back(ModuleRecord{processId, *interned});
-    }
-    return true;
-}
-
 }  // namespace
 
 bool ReadImageName(int procFd, ProcessId processId, std::string& imageName) {
@@ -159,14 +128,22 @@ bool ProcfsSystem::TakeModuleSnapshot(std::vector<ModuleRecord>& modules) {
         messages.Show("Can't get process information start position.");
         return false;
     }
-    std::string maps, linkText;
-    MapsEntry entry;
-    std::vector<const std::string*> seen;
-    for (ProcessId processId : ids) {
-        if (!AddProcessModules(procFd.Get(), processId, moduleTable, maps, linkText, entry, seen,
-                               modules)) {
-            moduleDenied.push_back(processId);
+    const std::size_t slices = SliceCountFor(ids.size());
+    std::vector<std::vector<MappedModule>> found(slices);
+    std::vector<std::vector<ProcessId>> denied(slices);
+    RunSlices(ids.size(), slices, [&](std::size_t slice, std::size_t begin, std::size_t end) {
+        WalkModules(procFd.Get(), std::span(ids).subspan(begin, end - begin), found[slice],
+                    denied[slice]);
+    });
+    for (std::size_t slice = 0; slice < slices; ++slice) {
+        for (const MappedModule& module : found[slice]) {
+            const std::string* path =
+                moduleTable.Intern(module.path, module.deleted,
+                                   module.haveMapsIdentity ? &module.mapsIdentity : nullptr);
+            modules.push_back(ModuleRecord{module.processId, *path});
         }
+        found[slice] = {};  // keep the peak low: each slice goes once it is copied
+        moduleDenied.insert(moduleDenied.end(), denied[slice].begin(), denied[slice].end());
     }
     return true;
 }
@@ -178,9 +155,25 @@ std::unique_ptr<FileHandleSnapshot> ProcfsSystem::TakeFileHandleSnapshot() {
     std::vector<ProcessId> ids;
     if (!procFd.Valid() || !ListIds(procFd.Get(), ids)) {
         messages.Show("Couldn't query system information.");
-    } else {
-        WalkFileHandles(procFd.Get(), ids, pseudoDevices, rows, handleDenied);
+        return std::make_unique<ProcfsHandleSnapshot>(std::move(rows));
     }
+    const std::size_t slices = SliceCountFor(ids.size());
+    std::vector<std::vector<HandleRow>> found(slices);
+    std::vector<std::vector<ProcessId>> denied(slices);
+    RunSlices(ids.size(), slices, [&](std::size_t slice, std::size_t begin, std::size_t end) {
+        WalkFileHandles(procFd.Get(), std::span(ids).subspan(begin, end - begin), pseudoDevices,
+                        found[slice], denied[slice]);
+    });
+    if (slices == 1) {
+        rows = std::move(found[0]);
+    } else {
+        std::size_t total = 0;
+        for (const auto& part : found) total += part.size();
+        rows.reserve(total);
+        for (const auto& part : found) rows.insert(rows.end(), part.begin(), part.end());
+    }
+    for (const auto& part : denied)
+        handleDenied.insert(handleDenied.end(), part.begin(), part.end());
     return std::make_unique<ProcfsHandleSnapshot>(std::move(rows));
 }
 

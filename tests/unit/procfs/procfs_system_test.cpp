@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <set>
 
 #include "sysinfo/platform_system.h"
@@ -220,6 +221,40 @@ TEST_F(ProcfsSystemTest, SkipsAndCountsProcessesTheUserMayNotInspect) {
         << report;
     std::size_t count = std::stoul(report.substr(report.find("inaccessible=") + 13));
     EXPECT_GE(count, 1u) << "the root holder at least";
+}
+
+TEST_F(ProcfsSystemTest, KeepsProcessOrderWhenManyProcessesAreWalkedSideBySide) {
+    std::string file = scratch.MakeFile("crowd.txt");
+    std::vector<std::unique_ptr<ForkedHolder>> crowd;
+    std::set<ProcessId> expected;
+    for (int i = 0; i < 200; ++i) {
+        crowd.push_back(std::make_unique<ForkedHolder>(OpenAndKeep(file, O_RDONLY)));
+        ASSERT_TRUE(crowd.back()->Ready());
+        expected.insert(static_cast<ProcessId>(crowd.back()->Id()));
+    }
+    std::string deviceForm;
+    ASSERT_TRUE(system.GetDeviceFileName(file, deviceForm));
+
+    std::vector<ProcessId> owners;
+    std::set<ProcessId> holders;
+    system.TakeFileHandleSnapshot()->VisitNames(
+        [&](ProcessId owner, bool, const std::string& name) {
+            owners.push_back(owner);
+            if (system.HandleMatches(name, deviceForm, file)) holders.insert(owner);
+            return true;
+        });
+    EXPECT_TRUE(std::is_sorted(owners.begin(), owners.end()));
+    EXPECT_EQ(holders, expected);
+
+    std::vector<ModuleRecord> modules;
+    ASSERT_TRUE(system.TakeModuleSnapshot(modules));
+    EXPECT_TRUE(std::is_sorted(
+        modules.begin(), modules.end(),
+        [](const ModuleRecord& a, const ModuleRecord& b) { return a.processId < b.processId; }));
+    std::set<ProcessId> withModules;
+    for (const ModuleRecord& module : modules) withModules.insert(module.processId);
+    EXPECT_TRUE(
+        std::includes(withModules.begin(), withModules.end(), expected.begin(), expected.end()));
 }
 
 TEST_F(ProcfsSystemTest, CanonicalisesPathsAndClassifiesThem) {

@@ -1,0 +1,27 @@
+#pragma once
+// The walk over every process's executable and mappings that builds the module snapshot.
+
+#include <string>
+#include <span>
+#include <vector>
+
+#include "sysinfo/procfs/file_identity.h"
+#include "sysinfo/system.h"
+
+namespace vesperlin::procfs {
+
+struct MappedModule {
+    ProcessId processId = 0;
+    std::string path;  // as maps or the executable link shows it, " (deleted)" kept
+    bool deleted = false;
+    bool haveMapsIdentity = false;  // false for an executable that no maps line showed
+    FileIdentity mapsIdentity;
+};
+
+// Appends, for each listed process in order, its executable and then every file-backed
+// mapping, each path once per process. Processes whose mappings the user may not read are
+// appended to `denied`; processes that ended meanwhile are left out silently.
+void WalkModules(int procFd, std::span<const ProcessId> processIds,
+                 std::vector<MappedModule>& modules, std::vector<ProcessId>& denied);
+
+}  // namespace vesperlin::procfs
