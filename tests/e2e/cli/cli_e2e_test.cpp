@@ -188,3 +188,40 @@ TEST_F(CliProgram, FailsOnAPathThatDoesNotExist) {
     EXPECT_NE(run.err.find("cannot read"), std::string::npos) << run.err;
     EXPECT_TRUE(HasLine(run.out, holderLine)) << run.out;  // the other path is still queried
 }
+
+namespace {
+
+std::wstring Wide(const std::string& text) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring wide(n > 0 ? n : 1, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), n);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+}  // namespace
+
+TEST_F(CliProgram, FindsAFileWhosePathIsLongerThanTheOldLimit) {
+    // Wide calls with the extended-length prefix: the 8-bit calls refuse such paths under Wine.
+    std::string deep = folder.Path();
+    while (deep.size() < 300) {
+        deep += "\\" + std::string(40, 'd');
+        ASSERT_TRUE(CreateDirectoryW(Wide("\\\\?\\" + deep).c_str(), nullptr)) << GetLastError();
+    }
+    const std::string file = deep + "\\long.txt";
+    // This test process holds the file: the program reports its own kind like any other.
+    HANDLE h = CreateFileW(Wide("\\\\?\\" + file).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+    const CliRun run = RunCli({file});
+    CloseHandle(h);
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_TRUE(HasLine(run.out, FormatResultLine(GetCurrentProcessId(), "e2e_cli_windows.exe")))
+        << run.out;
+    // Cleaning up: the 8-bit removal of TempFolder cannot reach this deep.
+    DeleteFileW(Wide("\\\\?\\" + file).c_str());
+    while (deep.size() > folder.Path().size()) {
+        RemoveDirectoryW(Wide("\\\\?\\" + deep).c_str());
+        deep.resize(deep.rfind('\\'));
+    }
+}
