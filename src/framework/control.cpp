@@ -1,5 +1,6 @@
 #include "framework/control.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace vesperlin::win32 {
@@ -25,7 +26,10 @@ bool Control::Attach(HWND control) {
     if (control == nullptr || window != nullptr || FromHandle(control) != nullptr) return false;
     if (!SetPropA(control, ControlProperty, this)) return false;
     SetLastError(0);
-    const LONG_PTR old = SetWindowLongPtrA(control, GWLP_WNDPROC,
+    // Subclassed with the wide procedure: an 8-bit one would make the control an 8-bit window,
+    // and Wine's 8-bit mapping of LB_GETTEXT breaks on items longer than about 550 characters.
+    // Messages themselves carry no text we look at, so the wide form costs nothing here.
+    const LONG_PTR old = SetWindowLongPtrW(control, GWLP_WNDPROC,
                                            reinterpret_cast<LONG_PTR>(&Control::SubclassProc));
     if (old == 0 && GetLastError() != 0) {
         RemovePropA(control, ControlProperty);
@@ -43,9 +47,9 @@ void Control::Detach() noexcept {
     // Only put the old procedure back when nobody subclassed the control after us; otherwise
     // our procedure stays in their chain and passes everything on, finding no object.
     if (IsWindow(window)) {
-        if (GetWindowLongPtrA(window, GWLP_WNDPROC) ==
+        if (GetWindowLongPtrW(window, GWLP_WNDPROC) ==
             reinterpret_cast<LONG_PTR>(&Control::SubclassProc)) {
-            SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previousProc));
+            SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previousProc));
             RemovePropA(window, PreviousProcProperty);
         }
         RemovePropA(window, ControlProperty);
@@ -74,8 +78,8 @@ LRESULT Control::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT Control::DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-    if (previousProc == nullptr) return DefWindowProcA(window, message, wParam, lParam);
-    return CallWindowProcA(previousProc, window, message, wParam, lParam);
+    if (previousProc == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    return CallWindowProcW(previousProc, window, message, wParam, lParam);
 }
 
 LRESULT CALLBACK Control::SubclassProc(HWND control, UINT message, WPARAM wParam,
@@ -86,14 +90,14 @@ LRESULT CALLBACK Control::SubclassProc(HWND control, UINT message, WPARAM wParam
         // run, but the procedure we replaced still has to see the message.
         WNDPROC previous = PreviousProcOf(control);
         if (previous == nullptr)
-            previous = reinterpret_cast<WNDPROC>(GetClassLongPtrA(control, GCLP_WNDPROC));
+            previous = reinterpret_cast<WNDPROC>(GetClassLongPtrW(control, GCLP_WNDPROC));
         if (message == WM_NCDESTROY) RemovePropA(control, PreviousProcProperty);
-        return CallWindowProcA(previous, control, message, wParam, lParam);
+        return CallWindowProcW(previous, control, message, wParam, lParam);
     }
     if (message == WM_NCDESTROY) {
         const WNDPROC previous = self->previousProc;
         self->Detach();
-        return CallWindowProcA(previous, control, message, wParam, lParam);
+        return CallWindowProcW(previous, control, message, wParam, lParam);
     }
     try {
         return self->WindowProc(message, wParam, lParam);
@@ -111,19 +115,42 @@ int ListBox::GetCount() const noexcept {
     return static_cast<int>(SendMessageA(window, LB_GETCOUNT, 0, 0));
 }
 
-bool ListBox::GetText(int index, std::string& text) const {
+bool GetListBoxText(HWND list, int index, std::string& text) {
     text.clear();
-    if (window == nullptr) return false;
-    const LRESULT length = SendMessageA(window, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (list == nullptr) return false;
+    const auto item = static_cast<WPARAM>(index);
+    if (IsWindowUnicode(list)) {
+        // Ask a wide list box in its own terms: Wine's 8-bit mapping of LB_GETTEXT breaks
+        // (page fault, stack overflow) on items longer than about 550 characters.
+        const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, item, 0);
+        if (length < 0) return false;
+        std::wstring wide(static_cast<std::size_t>(length) + 1, L'\0');
+        const LRESULT copied =
+            SendMessageW(list, LB_GETTEXT, item, reinterpret_cast<LPARAM>(wide.data()));
+        if (copied < 0) return false;
+        wide.resize(std::min(static_cast<std::size_t>(copied), wide.size() - 1));
+        if (wide.empty()) return true;
+        const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                             nullptr, 0, nullptr, nullptr);
+        if (size <= 0) return false;
+        text.resize(static_cast<std::size_t>(size));
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
+                            size, nullptr, nullptr);
+        return true;
+    }
+    const LRESULT length = SendMessageA(list, LB_GETTEXTLEN, item, 0);
     if (length < 0) return false;
     // The reported length may exceed the text (mixed code pages) but never falls short of it.
     std::vector<char> buffer(static_cast<std::size_t>(length) + 1, '\0');
-    const LRESULT copied = SendMessageA(window, LB_GETTEXT, static_cast<WPARAM>(index),
-                                        reinterpret_cast<LPARAM>(buffer.data()));
-    if (copied < 0) return false;
+    if (SendMessageA(list, LB_GETTEXT, item, reinterpret_cast<LPARAM>(buffer.data())) < 0)
+        return false;
     buffer.back() = '\0';
     text.assign(buffer.data());
     return true;
+}
+
+bool ListBox::GetText(int index, std::string& text) const {
+    return GetListBoxText(window, index, text);
 }
 
 std::string ListBox::GetText(int index) const {

@@ -39,7 +39,8 @@ class Control : public Window {
     // for a tooltip relay, say). It cannot consume the message.
     virtual void PreTranslateMessage(const MSG& message) { (void)message; }
     // The subclassed window procedure: PreTranslateMessage, then the message table, then the
-    // control's own procedure. Override to catch a message before the tables.
+    // control's own procedure. Override to catch a message before the tables. The control is
+    // subclassed as a wide window: a message that carries text carries wide text here.
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     // The control's own (pre-subclassing) window procedure.
     LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) noexcept;
@@ -49,6 +50,10 @@ class Control : public Window {
                                          LPARAM lParam) noexcept;
     WNDPROC previousProc = nullptr;
 };
+
+// Text of item index of any list box window, any length, in the active code page. False (text
+// emptied) when there is no such item.
+bool GetListBoxText(HWND list, int index, std::string& text);
 
 // A list box of strings.
 class ListBox : public Control {

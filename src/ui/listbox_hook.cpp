@@ -1,8 +1,8 @@
 #include "ui/listbox_hook.h"
 
 #include <new>
-#include <vector>
 
+#include "framework/control.h"
 #include "ui/listbox_extent.h"
 
 namespace vesperlin::win32 {
@@ -36,17 +36,7 @@ class WindowListBoxPort : public ListBoxPort {
     }
 
     bool GetItemText(std::int32_t index, std::string& text) override {
-        text.clear();
-        const LRESULT length = SendMessageA(window, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
-        if (length < 0) return false;
-        // LB_GETTEXTLEN may report more than the text holds, never less.
-        std::vector<char> buffer(static_cast<std::size_t>(length) + 1, '\0');
-        if (SendMessageA(window, LB_GETTEXT, static_cast<WPARAM>(index),
-                         reinterpret_cast<LPARAM>(buffer.data())) < 0)
-            return false;
-        buffer.back() = '\0';
-        text.assign(buffer.data());
-        return true;
+        return GetListBoxText(window, index, text);
     }
 
     void SetHorizontalExtent(std::int32_t extent) override {
@@ -54,7 +44,7 @@ class WindowListBoxPort : public ListBoxPort {
     }
 
     void ClearHorizontalExtent() override {
-        CallWindowProcA(savedListBoxProc, window, LB_SETHORIZONTALEXTENT, 0, 0);
+        CallWindowProcW(savedListBoxProc, window, LB_SETHORIZONTALEXTENT, 0, 0);
     }
 
   private:
@@ -79,6 +69,18 @@ class WindowListBoxPort : public ListBoxPort {
 
     HWND window;
 };
+
+// Item text as the hook sees it (wide: the class procedure is a wide one) in the active code
+// page, which is what the bookkeeping and the 8-bit measuring work in.
+std::string NarrowText(const wchar_t* text) {
+    if (text == nullptr || *text == L'\0') return {};
+    const int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return {};
+    std::string narrow(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, -1, narrow.data(), size, nullptr, nullptr);
+    narrow.resize(static_cast<std::size_t>(size - 1));
+    return narrow;
+}
 
 ListBoxExtentState* StateOf(HWND window) {
     return static_cast<ListBoxExtentState*>(GetPropA(window, ListBoxExtentProperty));
@@ -122,7 +124,7 @@ void RecordAfter(HWND window, ListBoxExtentState& state, UINT message, WPARAM wP
         case LB_INSERTSTRING: {
             const LONG style = GetWindowLongA(window, GWL_STYLE);
             if (!HoldsStrings(style)) break;
-            const std::string text(lParam != 0 ? reinterpret_cast<const char*>(lParam) : "");
+            const std::string text = NarrowText(reinterpret_cast<const wchar_t*>(lParam));
             // Only the list box's answer tells where the item landed (sorted, or appended at -1).
             if (message == LB_ADDSTRING && (style & LBS_SORT) == 0)
                 state.RecordAddedItem(port, text, result);
@@ -147,9 +149,12 @@ int InstallListBoxHook(HINSTANCE instance) {
     HWND probe =
         CreateWindowExA(0, "LISTBOX", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
     if (probe == nullptr) return 1;
-    savedListBoxProc = reinterpret_cast<WNDPROC>(GetClassLongPtrA(probe, GCLP_WNDPROC));
+    // The wide class procedure is the one replaced: with an 8-bit one every list box would
+    // become an 8-bit window, and Wine's 8-bit mapping of LB_GETTEXT breaks on items longer than
+    // about 550 characters. Callers still send 8-bit text; the platform hands it on wide.
+    savedListBoxProc = reinterpret_cast<WNDPROC>(GetClassLongPtrW(probe, GCLP_WNDPROC));
     if (savedListBoxProc != nullptr)
-        SetClassLongPtrA(probe, GCLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ListBoxHookProc));
+        SetClassLongPtrW(probe, GCLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ListBoxHookProc));
     DestroyWindow(probe);
     return 1;
 }
@@ -165,7 +170,7 @@ LRESULT CALLBACK ListBoxHookProc(HWND window, UINT message, WPARAM wParam, LPARA
         // Bookkeeping that fails (out of memory) must not stop the list box from working.
     }
 
-    const LRESULT result = CallWindowProcA(savedListBoxProc, window, message, wParam, lParam);
+    const LRESULT result = CallWindowProcW(savedListBoxProc, window, message, wParam, lParam);
 
     try {
         if (message == WM_NCCREATE)

@@ -14,7 +14,8 @@ constexpr char ListBoxExtentProperty[] = "Corvanet-E-Listbox";
 // when it already was. List boxes created before keep their procedure.
 int InstallListBoxHook(HINSTANCE instance);
 
-// The replacement class procedure: passes everything to the saved one and keeps the widths.
+// The replacement class procedure (a wide one: LB_ADDSTRING text arrives as wide text, however
+// the caller sent it): passes everything to the saved one and keeps the widths.
 LRESULT CALLBACK ListBoxHookProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 }  // namespace vesperlin::win32
