@@ -1,31 +1,180 @@
 #include "sysinfo/win32/file_handles.h"
 
 #include <string>
+#include <unordered_map>
+#include <vector>
 
+#include "sysinfo/win32/handle_access.h"
 #include "sysinfo/win32/handle_names.h"
 #include "sysinfo/win32/handle_snapshot.h"
+#include "sysinfo/win32/object_types.h"
+#include "sysinfo/win32/probe_pool.h"
 
 namespace vesperlin::win32 {
 
 namespace {
 
+constexpr char kFileType[] = "File";
+// How many handles of one type index we ask before we trust the answer (two that agree), and
+// how many we try at most when they cannot be read.
+constexpr int kTypeWitnesses = 2;
+constexpr int kTypeCandidates = 6;
+
+// What we know of one kernel type index during one snapshot. The index is fixed for the life
+// of the system, but it is not the same on every system (nor under Wine), so its name is
+// learned from handles that carry it.
+enum class IndexKind { File, Other, AskEachHandle };
+
+// Opens every owner at most once for the life of one snapshot.
+class OwnerProcesses {
+  public:
+    OwnerProcesses() = default;
+    OwnerProcesses(const OwnerProcesses&) = delete;
+    OwnerProcesses& operator=(const OwnerProcesses&) = delete;
+    ~OwnerProcesses() {
+        for (auto& [processId, process] : opened)
+            if (process) CloseHandle(process);
+    }
+    // Null when the owner cannot be opened (asked once; the answer is kept).
+    HANDLE Get(DWORD processId) {
+        auto found = opened.find(processId);
+        if (found != opened.end()) return found->second;
+        HANDLE process = OpenOwnerProcess(processId);
+        opened.emplace(processId, process);
+        return process;
+    }
+
+  private:
+    std::unordered_map<DWORD, HANDLE> opened;
+};
+
+struct FileRow {
+    DWORD processId;
+    HANDLE local;  // the handle in our process: a copy, or the row's own value when it is ours
+    bool copied;
+};
+
 class WindowsFileHandles : public FileHandleSnapshot {
   public:
-    WindowsFileHandles() { snapshot.SetTypeFilter("File", true); }
+    WindowsFileHandles() { Read(); }
+    WindowsFileHandles(const WindowsFileHandles&) = delete;
+    WindowsFileHandles& operator=(const WindowsFileHandles&) = delete;
+    ~WindowsFileHandles() override {
+        // The pool has ended every worker that might still use a handle before we close them.
+        CloseCopies(0);
+    }
 
-    std::size_t Count() const override { return snapshot.Entries().size(); }
+    std::size_t Count() const override { return rows.size(); }
 
     void VisitNames(const Visitor& visit) override {
-        for (const HandleEntry& entry : snapshot.Entries()) {
+        std::vector<HANDLE> handles;
+        handles.reserve(rows.size());
+        for (const FileRow& row : rows) handles.push_back(row.local);
+        ProbePool probes(std::move(handles));
+        ObjectReply reply;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
             std::string name;
-            const bool named = ResolveHandleName(entry.HandleValue, name, entry.ProcessId);
-            if (!visit(entry.ProcessId, named, named ? name : std::string())) return;
+            bool named = true;
+            if (probes.Await(i) != ProbeOutcome::TimedOut)
+                named = QueryLocalObjectName(rows[i].local, name, reply);
+            // A timed-out probe's handle keeps an empty name: its name query would hang us too.
+            if (!visit(rows[i].processId, named, named ? name : std::string())) break;
         }
     }
 
   private:
-    HandleSnapshot snapshot;
+    void Read();
+    IndexKind Learn(const std::vector<HandleEntry>& table, const std::vector<std::size_t>& tried,
+                    OwnerProcesses& owners);
+    bool Bring(const HandleEntry& entry, OwnerProcesses& owners, HANDLE& local, bool& copied);
+    void CloseCopies(std::size_t from) {
+        for (std::size_t i = from; i < rows.size(); ++i)
+            if (rows[i].copied && rows[i].local) CloseHandle(rows[i].local);
+        rows.resize(from);
+    }
+
+    std::vector<FileRow> rows;
 };
+
+bool WindowsFileHandles::Bring(const HandleEntry& entry, OwnerProcesses& owners, HANDLE& local,
+                               bool& copied) {
+    if (entry.ProcessId == GetCurrentProcessId()) {
+        local = entry.HandleValue;
+        copied = false;
+        return true;
+    }
+    HANDLE owner = owners.Get(entry.ProcessId);
+    if (!owner) return false;
+    local = CopyHandleIntoSelf(owner, entry.HandleValue);
+    copied = true;
+    return local != nullptr;
+}
+
+IndexKind WindowsFileHandles::Learn(const std::vector<HandleEntry>& table,
+                                    const std::vector<std::size_t>& candidates,
+                                    OwnerProcesses& owners) {
+    int witnesses = 0;
+    bool isFile = false;
+    for (std::size_t index : candidates) {
+        const HandleEntry& entry = table[index];
+        std::string typeName;
+        bool read = false;
+        if (entry.ProcessId == GetCurrentProcessId()) {
+            read = QueryLocalObjectTypeName(entry.HandleValue, typeName);
+        } else if (HANDLE owner = owners.Get(entry.ProcessId)) {
+            HANDLE copy = CopyHandleIntoSelf(owner, entry.HandleValue);
+            if (copy) {
+                read = QueryLocalObjectTypeName(copy, typeName);
+                CloseHandle(copy);
+            }
+        }
+        if (!read) continue;
+        const bool file = typeName == kFileType;
+        // Two handles of one index that disagree: the index tells us nothing here.
+        if (witnesses > 0 && file != isFile) return IndexKind::AskEachHandle;
+        isFile = file;
+        if (++witnesses == kTypeWitnesses) break;
+    }
+    if (witnesses == 0) return IndexKind::AskEachHandle;
+    return isFile ? IndexKind::File : IndexKind::Other;
+}
+
+void WindowsFileHandles::Read() {
+    std::vector<HandleEntry> table;
+    if (!ReadSystemHandleTable(table)) return;
+
+    // Candidates to learn each index from: our own handles first (no copy needed), then the
+    // first few of other processes.
+    std::unordered_map<USHORT, std::vector<std::size_t>> candidates;
+    const DWORD self = GetCurrentProcessId();
+    for (int pass = 0; pass < 2; ++pass)
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            if ((table[i].ProcessId == self) != (pass == 0)) continue;
+            auto& list = candidates[table[i].ObjectTypeIndex];
+            if (list.size() < kTypeCandidates) list.push_back(i);
+        }
+
+    OwnerProcesses owners;
+    std::unordered_map<USHORT, IndexKind> kinds;
+    for (const auto& [typeIndex, list] : candidates) kinds[typeIndex] = Learn(table, list, owners);
+
+    for (const HandleEntry& entry : table) {
+        const IndexKind kind = kinds[entry.ObjectTypeIndex];
+        if (kind == IndexKind::Other) continue;  // never copied
+        FileRow row{entry.ProcessId, nullptr, false};
+        // A handle that cannot be brought over is left out, as one whose type cannot be read.
+        if (!Bring(entry, owners, row.local, row.copied)) continue;
+        if (kind == IndexKind::AskEachHandle) {
+            std::string typeName;
+            if (!QueryLocalObjectTypeName(row.local, typeName) || typeName != kFileType) {
+                if (row.copied) CloseHandle(row.local);
+                continue;
+            }
+        }
+        rows.push_back(row);
+    }
+    // The owners close here; the copies live until the snapshot goes.
+}
 
 }  // namespace
 

@@ -23,6 +23,10 @@ std::string FormatIdentifier(const char* format, DWORD identifier) {
 
 bool QueryLocalObjectName(HANDLE local, std::string& name) {
     ObjectReply reply;
+    return QueryLocalObjectName(local, name, reply);
+}
+
+bool QueryLocalObjectName(HANDLE local, std::string& name, ObjectReply& reply) {
     if (!QueryObjectInformation(local, kObjectNameInformation, reply)) return false;
     if (reply.length < sizeof(UNICODE_STRING)) return false;
     UNICODE_STRING text;

@@ -20,6 +20,8 @@ bool QueryLocalHandleName(HANDLE local, ObjectTypeNumber type, std::string& name
 
 // The object name alone (NtQueryObject, object name information), without a probe.
 bool QueryLocalObjectName(HANDLE local, std::string& name);
+// The same with a reply buffer that the caller keeps for many queries.
+bool QueryLocalObjectName(HANDLE local, std::string& name, ObjectReply& reply);
 
 // The type, then the name. False (and `name` unchanged) when either cannot be had.
 bool ResolveHandleName(HANDLE handle, std::string& name, DWORD owner);

@@ -63,7 +63,9 @@ bool TooSmall(NTSTATUS status) {
 bool QueryObjectInformation(HANDLE local, ULONG infoClass, ObjectReply& reply) {
     ULONG length = kFirstReplyLength;
     for (int attempt = 0; attempt < kReplyAttempts; ++attempt) {
-        reply.storage.assign((length + sizeof(ULONG_PTR) - 1) / sizeof(ULONG_PTR), 0);
+        // A reply reused across queries keeps its storage; only growth reallocates.
+        const std::size_t words = (length + sizeof(ULONG_PTR) - 1) / sizeof(ULONG_PTR);
+        if (reply.storage.size() < words) reply.storage.resize(words);
         reply.length = length;
         ULONG needed = 0;
         const NTSTATUS status =

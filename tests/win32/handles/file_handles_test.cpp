@@ -2,16 +2,25 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "scripted_nt_api.h"
 #include "support/holder_process.h"
+#include "sysinfo/win32/handle_access.h"
+#include "sysinfo/win32/handle_names.h"
 #include "sysinfo/win32/handle_snapshot.h"
+#include "sysinfo/win32/probe_pool.h"
 
 using namespace vesperlin::win32;
 using vesperlin::SilentMessages;
 using vesperlin::testing::HolderProcess;
+using vesperlin::testing::MarkedFileBlocker;
 using vesperlin::testing::NamesDiskPath;
+using vesperlin::testing::OwnHandleCount;
+using vesperlin::testing::OwnThreadCount;
 using vesperlin::testing::TempFolder;
 
 TEST(FileHandleSnapshot, VisitsEveryFileHandleInTableOrderWithItsName) {
@@ -68,4 +77,130 @@ TEST(FileHandleSnapshot, IsEmptyWhenTheTableCannotBeRead) {
         return true;
     });
     EXPECT_EQ(calls, 0);
+}
+
+namespace {
+
+struct Row {
+    bool named;
+    std::string name;
+    bool operator==(const Row&) const = default;
+};
+
+std::vector<Row> VisitOwner(vesperlin::FileHandleSnapshot& snapshot, DWORD owner) {
+    std::vector<Row> rows;
+    snapshot.VisitNames([&](vesperlin::ProcessId processId, bool named, const std::string& name) {
+        if (processId == owner) rows.push_back({named, name});
+        return true;
+    });
+    return rows;
+}
+
+}  // namespace
+
+TEST(FileHandleSnapshot, NamesTheSameRowsAsResolvingEachHandleOnItsOwn) {
+    TempFolder folder;
+    HolderProcess holder({"--file", folder.MakeFile("a.txt"), "--folder", folder.MakeSubfolder("b"),
+                          "--blocked-pipe", "vesperlin-fh-same", "--file", folder.MakeFile("c.txt"),
+                          "--self-handles", "--key"});
+    ASSERT_TRUE(holder.Started());
+    std::vector<Row> oneByOne;
+    HandleSnapshot files(holder.Id(), true, "File");
+    for (const HandleEntry& entry : files.Entries()) {
+        Row row{false, ""};
+        row.named = ResolveHandleName(entry.HandleValue, row.name, entry.ProcessId);
+        if (!row.named) row.name.clear();
+        oneByOne.push_back(row);
+    }
+    SilentMessages messages;
+    auto snapshot = TakeFileHandleSnapshot(messages);
+    EXPECT_EQ(VisitOwner(*snapshot, holder.Id()), oneByOne);
+    EXPECT_GE(oneByOne.size(), 5u);  // two files, a folder, both ends of the pipe
+}
+
+TEST(FileHandleSnapshot, OpensEachOwnerOnceAndCopiesOnlyFileHandlesOnce) {
+    TempFolder folder;
+    std::vector<std::string> options;
+    for (int i = 0; i < 30; ++i) {
+        options.push_back("--file");
+        options.push_back(folder.MakeFile("many-" + std::to_string(i) + ".txt"));
+    }
+    options.push_back("--self-handles");
+    options.push_back("--key");
+    HolderProcess first(options), second(options);
+    ASSERT_TRUE(first.Started() && second.Started());
+
+    std::vector<HandleEntry> table;
+    ASSERT_TRUE(ReadSystemHandleTable(table));
+    std::set<DWORD> owners;
+    std::set<USHORT> typeIndexes;
+    for (const HandleEntry& row : table) {
+        if (row.ProcessId != GetCurrentProcessId()) owners.insert(row.ProcessId);
+        typeIndexes.insert(row.ObjectTypeIndex);
+    }
+
+    const HandlePassCounters before = handlePassCounters;
+    SilentMessages messages;
+    auto snapshot = TakeFileHandleSnapshot(messages);
+    std::size_t foreignRows = 0, visited = 0;
+    snapshot->VisitNames([&](vesperlin::ProcessId processId, bool, const std::string&) {
+        foreignRows += processId != GetCurrentProcessId();
+        ++visited;
+        return true;
+    });
+    EXPECT_EQ(visited, snapshot->Count());
+    EXPECT_GE(foreignRows, 60u);
+    // New processes may have come between the two readings; a few more owners are fine.
+    EXPECT_LE(handlePassCounters.processesOpened - before.processesOpened, owners.size() + 4);
+    // Each file handle once, plus at most a couple per type index to learn its name.
+    EXPECT_LE(handlePassCounters.handlesCopied - before.handlesCopied,
+              foreignRows + 2 * typeIndexes.size());
+    EXPECT_LE(handlePassCounters.threadsCreated - before.threadsCreated, ProbePoolSize);
+}
+
+TEST(FileHandleSnapshot, BlockedHandlesOfSeveralProcessesCostAboutOneTimeOutTogether) {
+    TempFolder folder;
+    std::vector<std::unique_ptr<HolderProcess>> holders;
+    for (int i = 0; i < 3; ++i) {
+        holders.push_back(std::make_unique<HolderProcess>(std::vector<std::string>{
+            "--file", folder.MakeFile("named-" + std::to_string(i) + ".txt"), "--file",
+            folder.MakeFile("blocked-" + std::to_string(i) + ".txt")}));
+        ASSERT_TRUE(holders.back()->Started());
+    }
+    vesperlin::testing::NtApiRestorer restorer;
+    MarkedFileBlocker::Install(restorer);
+    const HandlePassCounters before = handlePassCounters;
+    SilentMessages messages;
+    auto snapshot = TakeFileHandleSnapshot(messages);
+    int namedOnes = 0;
+    snapshot->VisitNames([&](vesperlin::ProcessId, bool named, const std::string& name) {
+        namedOnes += named && name.find("\\named-") != std::string::npos;
+        return true;
+    });
+    EXPECT_EQ(namedOnes, 3);
+    EXPECT_EQ(MarkedFileBlocker::hung.load(), 3);
+    EXPECT_EQ(handlePassCounters.probeTimeouts - before.probeTimeouts, 3u);
+    // All three hung at once rather than one after another.
+    EXPECT_LT(MarkedFileBlocker::HangSpread(), ProbeTimeLimitMs);
+}
+
+TEST(FileHandleSnapshot, ManySnapshotsWithBlockedHandlesLeakNoThreadOrHandle) {
+    TempFolder folder;
+    HolderProcess holder({"--file", folder.MakeFile("blocked-leak.txt"), "--blocked-pipe",
+                          "vesperlin-fh-leak", "--file", folder.MakeFile("plain.txt")});
+    ASSERT_TRUE(holder.Started());
+    vesperlin::testing::NtApiRestorer restorer;
+    MarkedFileBlocker::Install(restorer);
+    SilentMessages messages;
+    const auto visitAll = [&](bool stopEarly) {
+        auto snapshot = TakeFileHandleSnapshot(messages);
+        snapshot->VisitNames(
+            [&](vesperlin::ProcessId, bool, const std::string&) { return !stopEarly; });
+    };
+    visitAll(false);  // whatever the runtime sets up once is not a leak
+    const std::size_t handles = OwnHandleCount();
+    const std::size_t threads = OwnThreadCount();
+    for (int round = 0; round < 8; ++round) visitAll(round % 2 == 1);
+    EXPECT_EQ(OwnHandleCount(), handles);
+    EXPECT_EQ(OwnThreadCount(), threads);
 }

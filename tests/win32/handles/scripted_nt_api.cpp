@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cctype>
 
 namespace vesperlin::testing {
@@ -30,7 +31,41 @@ NTSTATUS NTAPI SlowFileQuery(HANDLE file, PIO_STATUS_BLOCK block, PVOID buffer, 
     return realFileQuery(file, block, buffer, length, infoClass);
 }
 
+win32::NtQueryInformationFileFn realMarkedFileQuery = nullptr;
+
+NTSTATUS NTAPI MarkedBlockingFileQuery(HANDLE file, PIO_STATUS_BLOCK block, PVOID buffer,
+                                       ULONG length, ULONG infoClass) {
+    const NTSTATUS status = realMarkedFileQuery(file, block, buffer, length, infoClass);
+    if (status != 0 || length < sizeof(FILE_NAME_INFORMATION)) return status;
+    const auto* info = static_cast<const FILE_NAME_INFORMATION*>(buffer);
+    const std::wstring name(
+        info->FileName,
+        std::min<ULONG>(info->FileNameLength, length - sizeof(ULONG)) / sizeof(WCHAR));
+    if (name.find(L"\\blocked-") == std::wstring::npos) return status;
+    const int slot = MarkedFileBlocker::hung++;
+    if (slot < MarkedFileBlocker::kMostNoted) MarkedFileBlocker::hungAt[slot] = GetTickCount64();
+    // Never returns: the probe's time limit ends this thread.
+    Sleep(INFINITE);
+    return status;
+}
+
 }  // namespace
+
+std::atomic<int> MarkedFileBlocker::hung{0};
+ULONGLONG MarkedFileBlocker::hungAt[MarkedFileBlocker::kMostNoted];
+
+void MarkedFileBlocker::Install(const NtApiRestorer& restorer) {
+    realMarkedFileQuery = restorer.Real().NtQueryInformationFile;
+    hung = 0;
+    win32::NtApi.NtQueryInformationFile = MarkedBlockingFileQuery;
+}
+
+ULONGLONG MarkedFileBlocker::HangSpread() {
+    const int count = std::min(hung.load(), kMostNoted);
+    if (count == 0) return 0;
+    const auto [first, last] = std::minmax_element(hungAt, hungAt + count);
+    return *last - *first;
+}
 
 std::atomic<int> ObjectQueryCounter::nameQueries{0};
 std::atomic<int> ObjectQueryCounter::typeQueries{0};

@@ -33,6 +33,17 @@ struct ObjectQueryCounter {
 void InstallBlockingFileNameQuery();
 void InstallSlowFileNameQuery();
 
+// NtQueryInformationFile that answers as the real one, except that it never returns for files
+// whose name holds "\\blocked-". Notes when each such call began to hang.
+struct MarkedFileBlocker {
+    static constexpr int kMostNoted = 64;
+    static std::atomic<int> hung;
+    static ULONGLONG hungAt[kMostNoted];
+    static void Install(const NtApiRestorer& restorer);
+    // Milliseconds between the first and the last call that hung.
+    static ULONGLONG HangSpread();
+};
+
 std::size_t OwnHandleCount();
 std::size_t OwnThreadCount();
 
