@@ -59,23 +59,32 @@ class ProcfsProcessNames : public ProcessNames {
     mutable std::unordered_map<ProcessId, std::optional<std::string>> names;
 };
 
+// The rows stay in the slices that found them (joined in slice order when visited), so the
+// snapshot never holds two copies of the table.
 class ProcfsHandleSnapshot : public FileHandleSnapshot {
   public:
-    explicit ProcfsHandleSnapshot(std::vector<HandleRow> rows) : rows(std::move(rows)) {}
+    explicit ProcfsHandleSnapshot(std::vector<std::vector<HandleRow>> slices)
+        : slices(std::move(slices)) {}
 
-    std::size_t Count() const override { return rows.size(); }
+    std::size_t Count() const override {
+        std::size_t count = 0;
+        for (const auto& rows : slices) count += rows.size();
+        return count;
+    }
 
     void VisitNames(const Visitor& visit) override {
         std::string name;  // one buffer for every row: no allocation per handle
-        for (const HandleRow& row : rows) {
-            name.clear();
-            AppendIdentityText(row.identity, name);
-            if (!visit(row.processId, true, name)) return;
+        for (const auto& rows : slices) {
+            for (const HandleRow& row : rows) {
+                name.clear();
+                AppendIdentityText(row.identity, name);
+                if (!visit(row.processId, true, name)) return;
+            }
         }
     }
 
   private:
-    std::vector<HandleRow> rows;
+    std::vector<std::vector<HandleRow>> slices;
 };
 
 bool ListIds(int procFd, std::vector<ProcessId>& ids) {
@@ -150,12 +159,11 @@ bool ProcfsSystem::TakeModuleSnapshot(std::vector<ModuleRecord>& modules) {
 
 std::unique_ptr<FileHandleSnapshot> ProcfsSystem::TakeFileHandleSnapshot() {
     handleDenied.clear();
-    std::vector<HandleRow> rows;
     UniqueFd procFd = OpenProcRoot();
     std::vector<ProcessId> ids;
     if (!procFd.Valid() || !ListIds(procFd.Get(), ids)) {
         messages.Show("Couldn't query system information.");
-        return std::make_unique<ProcfsHandleSnapshot>(std::move(rows));
+        return std::make_unique<ProcfsHandleSnapshot>(std::vector<std::vector<HandleRow>>{});
     }
     const std::size_t slices = SliceCountFor(ids.size());
     std::vector<std::vector<HandleRow>> found(slices);
@@ -164,17 +172,9 @@ std::unique_ptr<FileHandleSnapshot> ProcfsSystem::TakeFileHandleSnapshot() {
         WalkFileHandles(procFd.Get(), std::span(ids).subspan(begin, end - begin), pseudoDevices,
                         found[slice], denied[slice]);
     });
-    if (slices == 1) {
-        rows = std::move(found[0]);
-    } else {
-        std::size_t total = 0;
-        for (const auto& part : found) total += part.size();
-        rows.reserve(total);
-        for (const auto& part : found) rows.insert(rows.end(), part.begin(), part.end());
-    }
     for (const auto& part : denied)
         handleDenied.insert(handleDenied.end(), part.begin(), part.end());
-    return std::make_unique<ProcfsHandleSnapshot>(std::move(rows));
+    return std::make_unique<ProcfsHandleSnapshot>(std::move(found));
 }
 
 bool ProcfsSystem::GetFullPath(const std::string& path, std::string& fullPath) {
