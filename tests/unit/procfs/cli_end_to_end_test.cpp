@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -35,7 +36,8 @@ std::string ReadFile(const std::string& path) {
 // or a folder query would find the program's own output files). `asUser` runs it as
 // that user instead of the test's.
 CliRun RunCli(const ScratchFolder& outputs, const std::vector<std::string>& args,
-              uid_t asUser = static_cast<uid_t>(-1)) {
+              uid_t asUser = static_cast<uid_t>(-1),
+              const std::string& program = VESPERLIN_CLI_PATH) {
     std::string outPath = outputs.Path() + "/out", errPath = outputs.Path() + "/err";
     CliRun run;
     pid_t child = fork();
@@ -44,7 +46,7 @@ CliRun RunCli(const ScratchFolder& outputs, const std::vector<std::string>& args
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(125);
         if (asUser != static_cast<uid_t>(-1) && !DropPrivileges(asUser, asUser)) _exit(126);
-        std::vector<char*> argv{const_cast<char*>(VESPERLIN_CLI_PATH)};
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
         execv(argv[0], argv.data());
@@ -109,7 +111,11 @@ TEST_F(CliEndToEnd, TellsAnOrdinaryUserHowManyProcessesItCouldNotInspect) {
     std::string file = scratch.MakeFile("mine.txt");
     ForkedHolder rootHolder([&] { return open(file.c_str(), O_RDONLY) >= 0; });
     ASSERT_TRUE(rootHolder.Ready());
-    CliRun run = RunCli(outputs, {file}, 65534);
+    // A copy in the scratch folder: the build tree may not be open to other users.
+    std::string program = outputs.Path() + "/vesperlin-cli";
+    std::filesystem::copy_file(VESPERLIN_CLI_PATH, program);
+    std::filesystem::permissions(program, std::filesystem::perms(0755));
+    CliRun run = RunCli(outputs, {file}, 65534, program);
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_EQ(run.out, "mine.txt is not used.\n");
     EXPECT_NE(run.err.find("root"), std::string::npos) << run.err;
