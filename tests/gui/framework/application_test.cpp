@@ -55,14 +55,6 @@ TEST(Application, ResourcesComeFromTheCurrentResourceHandle) {
     EXPECT_EQ(LoadResourceString(4711), "");
 }
 
-TEST(Application, MainWindowIsWhatTheProgramSetsIt) {
-    ScriptedApp app;
-    EXPECT_EQ(app.MainWindow(), nullptr);
-    Window* some = reinterpret_cast<Window*>(&app);  // only the pointer is kept
-    app.SetMainWindow(some);
-    EXPECT_EQ(app.MainWindow(), some);
-}
-
 TEST(RunApplication, EndsAfterInitInstanceReturnsFalse) {
     ScriptedApp app;
     EXPECT_EQ(RunApplication(app), 42);

@@ -118,7 +118,8 @@ TEST(ToolTip, HoldsItsToolAndGoesWithItsOwner) {
         EXPECT_TRUE(tip.AddTool(owner, 1001, RECT{0, 0, 100, 20}, ""));
         EXPECT_EQ(tip.GetToolCount(), 1);
         EXPECT_EQ(GetWindow(tipWindow, GW_OWNER), owner);
-        MSG move{owner, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5), static_cast<DWORD>(GetMessageTime()), {5, 5}};
+        MSG move{owner, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5), static_cast<DWORD>(GetMessageTime()),
+                 {5, 5}};
         tip.RelayEvent(move);  // must be harmless
     }
     EXPECT_FALSE(IsWindow(tipWindow));

@@ -79,15 +79,6 @@ class ListBoxExtent : public ::testing::Test {
 
 using Extents = std::vector<std::int32_t>;
 
-TEST(ListBoxExtentState, StartsEmptyWithNoFont) {
-    ListBoxExtentState state;
-    EXPECT_EQ(state.font, nullptr);
-    EXPECT_TRUE(state.itemWidths.empty());
-    EXPECT_EQ(state.widestWidth, 0);
-    EXPECT_EQ(state.averageCharWidth, 0);
-    EXPECT_EQ(state.clientWidth, 0);
-}
-
 TEST_F(ListBoxExtent, AddsSetTheExtentOnlyForANewWidestItemWiderThanTheClientArea) {
     Add("abcd");  // 40: fits the client area
     EXPECT_EQ(Sent(), Extents{});
