@@ -21,7 +21,9 @@ std::vector<std::string> Split(const char* line, const ArgSplitRules& rules = kS
     for (int i = 0; i < count; ++i) result.emplace_back(args.Args()[i]);
     if (count > 0 || line != nullptr) {
         EXPECT_NE(args.Args(), nullptr);
-        if (args.Args()) EXPECT_EQ(args.Args()[count], nullptr) << "pointer array not ended";
+        if (args.Args()) {
+            EXPECT_EQ(args.Args()[count], nullptr) << "pointer array not ended";
+        }
     }
     return result;
 }
