@@ -15,15 +15,15 @@ namespace vesperlin::win32 {
 namespace {
 
 constexpr char kFileType[] = "File";
-// How many handles of one type index we ask before we trust the answer (two that agree), and
-// how many we try at most when they cannot be read.
+// How many of our own handles of one type index we ask before we trust the answer (two that
+// agree), and how many handles we try at most when they cannot be read.
 constexpr int kTypeWitnesses = 2;
 constexpr int kTypeCandidates = 6;
 
 // What we know of one kernel type index during one snapshot. The index is fixed for the life
 // of the system, but it is not the same on every system (nor under Wine), so its name is
 // learned from handles that carry it.
-enum class IndexKind { File, Other, AskEachHandle };
+enum class IndexKind { File, Other, AskEachHandle, Unknown };
 
 // Opens every owner at most once for the life of one snapshot.
 class OwnerProcesses {
@@ -85,7 +85,8 @@ class WindowsFileHandles : public FileHandleSnapshot {
   private:
     void Read();
     IndexKind Learn(const std::vector<HandleEntry>& table, const std::vector<std::size_t>& tried,
-                    OwnerProcesses& owners);
+                    bool ownOnly, OwnerProcesses& owners,
+                    std::unordered_map<std::size_t, HANDLE>& fileCopies);
     bool Bring(const HandleEntry& entry, OwnerProcesses& owners, HANDLE& local, bool& copied);
     void CloseCopies(std::size_t from) {
         for (std::size_t i = from; i < rows.size(); ++i)
@@ -110,9 +111,13 @@ bool WindowsFileHandles::Bring(const HandleEntry& entry, OwnerProcesses& owners,
     return local != nullptr;
 }
 
+// With `ownOnly`, only our own handles are asked (Unknown when there is none). A copy made to
+// learn a type that turns out to be "File" is kept in `fileCopies` (by row), so that no handle
+// is copied twice.
 IndexKind WindowsFileHandles::Learn(const std::vector<HandleEntry>& table,
-                                    const std::vector<std::size_t>& candidates,
-                                    OwnerProcesses& owners) {
+                                    const std::vector<std::size_t>& candidates, bool ownOnly,
+                                    OwnerProcesses& owners,
+                                    std::unordered_map<std::size_t, HANDLE>& fileCopies) {
     int witnesses = 0;
     bool isFile = false;
     for (std::size_t index : candidates) {
@@ -121,11 +126,16 @@ IndexKind WindowsFileHandles::Learn(const std::vector<HandleEntry>& table,
         bool read = false;
         if (entry.ProcessId == GetCurrentProcessId()) {
             read = QueryLocalObjectTypeName(entry.HandleValue, typeName);
+        } else if (ownOnly) {
+            break;  // our own handles come first in the list
         } else if (HANDLE owner = owners.Get(entry.ProcessId)) {
             HANDLE copy = CopyHandleIntoSelf(owner, entry.HandleValue);
             if (copy) {
                 read = QueryLocalObjectTypeName(copy, typeName);
-                CloseHandle(copy);
+                if (read && typeName == kFileType)
+                    fileCopies.emplace(index, copy);
+                else
+                    CloseHandle(copy);
             }
         }
         if (!read) continue;
@@ -133,9 +143,11 @@ IndexKind WindowsFileHandles::Learn(const std::vector<HandleEntry>& table,
         // Two handles of one index that disagree: the index tells us nothing here.
         if (witnesses > 0 && file != isFile) return IndexKind::AskEachHandle;
         isFile = file;
-        if (++witnesses == kTypeWitnesses) break;
+        // Our own handles cost nothing to ask; another process's costs a copy, so one answer
+        // from there is taken as it is.
+        if (++witnesses == kTypeWitnesses || entry.ProcessId != GetCurrentProcessId()) break;
     }
-    if (witnesses == 0) return IndexKind::AskEachHandle;
+    if (witnesses == 0) return ownOnly ? IndexKind::Unknown : IndexKind::AskEachHandle;
     return isFile ? IndexKind::File : IndexKind::Other;
 }
 
@@ -156,12 +168,32 @@ void WindowsFileHandles::Read() {
 
     OwnerProcesses owners;
     std::unordered_map<USHORT, IndexKind> kinds;
-    for (const auto& [typeIndex, list] : candidates) kinds[typeIndex] = Learn(table, list, owners);
+    std::unordered_map<std::size_t, HANDLE> fileCopies;
+    bool fileIndexKnown = false;
+    for (const auto& [typeIndex, list] : candidates) {
+        kinds[typeIndex] = Learn(table, list, true, owners, fileCopies);
+        fileIndexKnown |= kinds[typeIndex] == IndexKind::File;
+    }
+    // Each type has one index. Once our own handles have shown the index of "File", no other
+    // index can hold files, and nothing of another process needs copying to learn it.
+    for (const auto& [typeIndex, list] : candidates) {
+        if (kinds[typeIndex] != IndexKind::Unknown) continue;
+        kinds[typeIndex] =
+            fileIndexKnown ? IndexKind::Other : Learn(table, list, false, owners, fileCopies);
+    }
 
-    for (const HandleEntry& entry : table) {
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const HandleEntry& entry = table[i];
         const IndexKind kind = kinds[entry.ObjectTypeIndex];
-        if (kind == IndexKind::Other) continue;  // never copied
         FileRow row{entry.ProcessId, nullptr, false};
+        if (auto kept = fileCopies.find(i); kept != fileCopies.end()) {
+            // Copied while learning, and already known to be a file.
+            row.local = kept->second;
+            row.copied = true;
+            rows.push_back(row);
+            continue;
+        }
+        if (kind == IndexKind::Other) continue;  // never copied
         // A handle that cannot be brought over is left out, as one whose type cannot be read.
         if (!Bring(entry, owners, row.local, row.copied)) continue;
         if (kind == IndexKind::AskEachHandle) {

@@ -1,5 +1,7 @@
 #include "sysinfo/win32/probe_pool.h"
 
+#include <algorithm>
+
 #include "sysinfo/win32/handle_access.h"
 #include "sysinfo/win32/nt_api.h"
 
@@ -13,6 +15,8 @@ constexpr SIZE_T kProbeStackReserve = 64 * 1024;
 constexpr DWORD kTerminationWaitMs = 5000;
 // How often the caller looks for a worker stuck on one handle while it waits.
 constexpr DWORD kWatchIntervalMs = 10;
+
+constexpr LONG kAwaitAhead = 32;
 
 constexpr LONG kPending = 0;
 constexpr LONG kFinished = 1;
@@ -173,8 +177,12 @@ ProbeOutcome ProbePool::Await(std::size_t index) {
         Watch();
         if (!shared) return outcomes[index];
         if (decided[index]) continue;
-        InterlockedExchange(&shared->awaited, item);
-        if (Fetch(shared->states[index]) != kFinished)
+        // Being woken costs more than a probe; when the workers are behind, sleep until they
+        // are a stretch ahead instead of waking for every handle.
+        LONG target = std::min<LONG>(item + kAwaitAhead, shared->count - 1);
+        if (Fetch(shared->states[target]) == kFinished) target = item;
+        InterlockedExchange(&shared->awaited, target);
+        if (Fetch(shared->states[index]) != kFinished && Fetch(shared->states[target]) != kFinished)
             WaitForSingleObject(shared->progress, kWatchIntervalMs);
         InterlockedExchange(&shared->awaited, -1);
     }
