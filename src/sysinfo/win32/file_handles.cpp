@@ -60,8 +60,9 @@ class WindowsFileHandles : public FileHandleSnapshot {
     WindowsFileHandles(const WindowsFileHandles&) = delete;
     WindowsFileHandles& operator=(const WindowsFileHandles&) = delete;
     ~WindowsFileHandles() override {
-        // The pool has ended every worker that might still use a handle before we close them.
-        CloseCopies(0);
+        // Every probe pool has ended its workers by now, so no worker still uses a copy.
+        for (const FileRow& row : rows)
+            if (row.copied && row.local) CloseHandle(row.local);
     }
 
     std::size_t Count() const override { return rows.size(); }
@@ -88,11 +89,6 @@ class WindowsFileHandles : public FileHandleSnapshot {
                     bool ownOnly, OwnerProcesses& owners,
                     std::unordered_map<std::size_t, HANDLE>& fileCopies);
     bool Bring(const HandleEntry& entry, OwnerProcesses& owners, HANDLE& local, bool& copied);
-    void CloseCopies(std::size_t from) {
-        for (std::size_t i = from; i < rows.size(); ++i)
-            if (rows[i].copied && rows[i].local) CloseHandle(rows[i].local);
-        rows.resize(from);
-    }
 
     std::vector<FileRow> rows;
 };

@@ -81,10 +81,11 @@ ProbePool::ProbePool(std::vector<HANDLE> handles, std::size_t workers)
       outcomes(handles.size(), ProbeOutcome::NotRun),
       decided(handles.size(), false) {
     shared->count = static_cast<LONG>(handles.size());
+    // No more workers than handles: a worker that would find nothing to take is not started.
+    shared->slots.resize(std::max<std::size_t>(1, std::min(workers, handles.size())));
     shared->statuses.assign(handles.size(), 0);
     shared->states.assign(handles.size(), kPending);
     shared->handles = std::move(handles);
-    shared->slots.resize(workers == 0 ? 1 : workers);
     for (Slot& slot : shared->slots) slot.shared = shared.get();
     shared->progress = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 }
