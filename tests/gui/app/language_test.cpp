@@ -92,6 +92,42 @@ TEST_F(LanguageTest, LibraryIsNotTakenFromTheCurrentFolder) {
     EXPECT_EQ(activeLanguageId, kBuiltInLanguageId);
 }
 
+TEST_F(LanguageTest, GermanLibraryCarriesEveryResourceTheProgramLooksUp) {
+    // The program takes its resources from the library alone, so a gap would show as a
+    // missing dialog, text or icon.
+    const std::string path = ProgramFolder() + "Vesperlin407.dll";
+    HMODULE library = LoadLibraryExA(path.c_str(), nullptr,
+                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(library, nullptr);
+    const struct {
+        int id;
+        LPCSTR type;
+    } resources[] = {
+        {IDD_ABOUT, MAKEINTRESOURCEA(5)},  // RT_DIALOG
+        {IDD_MAIN, MAKEINTRESOURCEA(5)},
+        {IDI_APPLICATION_ICON, MAKEINTRESOURCEA(14)},  // RT_GROUP_ICON
+        {IDI_PINNED, MAKEINTRESOURCEA(14)},
+        {IDI_UNPINNED, MAKEINTRESOURCEA(14)},
+        {1, MAKEINTRESOURCEA(16)},  // RT_VERSION
+    };
+    for (const auto& resource : resources) {
+        EXPECT_NE(FindResourceA(library, MAKEINTRESOURCEA(resource.id), resource.type), nullptr)
+            << "resource " << resource.id;
+    }
+    char text[128] = {};
+    EXPECT_GT(LoadStringA(library, IDS_ABOUT_ENTRY, text, sizeof text), 0);
+    EXPECT_EQ(LoadStringA(library, IDS_NOT_USED, text, sizeof text), 24);
+    EXPECT_STREQ(text, "%s wird nicht verwendet.");
+    // Resources only: no entry point that could run code when it is loaded.
+    const auto* base = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(library) &
+                                                     ~static_cast<ULONG_PTR>(3));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    EXPECT_EQ(dos->e_magic, IMAGE_DOS_SIGNATURE);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
+    EXPECT_EQ(nt->OptionalHeader.AddressOfEntryPoint, 0u);
+    FreeLibrary(library);
+}
+
 TEST_F(LanguageTest, GermanDialogShowsTheLibrarysTextsIconsAndNotUsedLine) {
     SelectLanguage(Source(German, userAsked), Source(English, systemAsked));
     ASSERT_EQ(activeLanguageId, German);

@@ -298,6 +298,9 @@ TEST_F(MainDialogTest, AboutEntryOpensTheAboutBoxOwnedByTheDisabledMainWindow) {
                      EXPECT_FALSE(IsWindowEnabled(window));
                      EXPECT_NE(GetDlgItem(about, IDOK), nullptr);
                      EXPECT_EQ(WindowText(GetDlgItem(about, IDOK)), "OK");
+                     // The application icon is shown in the box.
+                     HWND icon = GetWindow(about, GW_CHILD);
+                     EXPECT_NE(SendMessageA(icon, STM_GETICON, 0, 0), 0);
                      PostMessageA(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
                      return true;
                  },
