@@ -92,7 +92,10 @@ bool ReadCountedReplyText(const ObjectReply& reply, const UNICODE_STRING& text,
     if (begin < replyBegin || begin > replyEnd ||
         static_cast<std::size_t>(replyEnd - begin) < text.Length)
         return false;
-    CountedWideToNarrow(&text, narrow);
+    // The text is read no further than its counted length, which we know lies in the reply.
+    UNICODE_STRING bounded = text;
+    bounded.MaximumLength = text.Length;
+    CountedWideToNarrow(&bounded, narrow);
     return true;
 }
 

@@ -65,6 +65,22 @@ NTSTATUS NTAPI StrayTypeNameReply(HANDLE, ULONG, PVOID buffer, ULONG length, PUL
 }
 
 NtQueryObjectFn realQueryObject = nullptr;
+
+// Answers a name query with "name" followed, without a NUL, by more text and a maximum length
+// that reaches far past the reply; type queries go to the real entry.
+NTSTATUS NTAPI UnterminatedNameReply(HANDLE handle, ULONG infoClass, PVOID buffer, ULONG length,
+                                     PULONG needed) {
+    if (infoClass != 1) return realQueryObject(handle, infoClass, buffer, length, needed);
+    static const wchar_t text[] = L"nameGARBAGE";
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    UNICODE_STRING record;
+    record.Length = 4 * sizeof(wchar_t);
+    record.MaximumLength = 0xFFFE;
+    record.Buffer = reinterpret_cast<wchar_t*>(bytes + sizeof(UNICODE_STRING));
+    std::memcpy(bytes, &record, sizeof(record));
+    std::memcpy(bytes + sizeof(record), text, sizeof(text) - sizeof(wchar_t));  // no NUL
+    return 0;
+}
 int shortAnswers = 0;
 
 // Answers a length mismatch without a usable length to the first call of every query.
@@ -240,4 +256,17 @@ TEST(ResolveHandleName, AsksNoNameForATypeOutsideTheTable) {
         NtApi.NtQueryObject = restorer.Real().NtQueryObject;
     }
     if (unknownTypes == 0) GTEST_SKIP() << "no handle of an unlisted type in this process";
+}
+
+TEST(ResolveHandleName, ReadsANameNoFurtherThanItsCountedLength) {
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    {
+        NtApiRestorer restorer;
+        realQueryObject = restorer.Real().NtQueryObject;
+        NtApi.NtQueryObject = UnterminatedNameReply;
+        std::string name;
+        EXPECT_TRUE(ResolveHandleName(event, name, GetCurrentProcessId()));
+        EXPECT_EQ(name, "name");
+    }
+    CloseHandle(event);
 }
