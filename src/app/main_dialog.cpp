@@ -83,20 +83,38 @@ bool MainDialog::OnSysCommand(WindowMessage& message) {
     return true;
 }
 
+namespace {
+// BeginPaint / EndPaint as one owner, so every way out of the handler ends the painting.
+class PaintScope {
+  public:
+    explicit PaintScope(HWND window) : window(window), dc(BeginPaint(window, &paint)) {}
+    ~PaintScope() {
+        if (dc != nullptr) EndPaint(window, &paint);
+    }
+    PaintScope(const PaintScope&) = delete;
+    PaintScope& operator=(const PaintScope&) = delete;
+    HDC Dc() const { return dc; }
+
+  private:
+    HWND window;
+    PAINTSTRUCT paint{};
+    HDC dc;
+};
+}  // namespace
+
 bool MainDialog::OnPaint(WindowMessage&) {
     if (!IsIconic(window)) return false;
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(window, &paint);
-    if (dc == nullptr) return false;
-    SendMessageA(window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    PaintScope painting(window);
+    if (painting.Dc() == nullptr) return false;
+    SendMessageA(window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(painting.Dc()), 0);
     const int iconWidth = GetSystemMetrics(SM_CXICON);
     const int iconHeight = GetSystemMetrics(SM_CYICON);
     RECT client{};
     GetClientRect(window, &client);
+    // Centred; signed division truncates toward zero, as the platform's own drawing does.
     const int x = (client.right - client.left - iconWidth + 1) / 2;
     const int y = (client.bottom - client.top - iconHeight + 1) / 2;
-    DrawIcon(dc, x, y, dialogIcon);
-    EndPaint(window, &paint);
+    DrawIcon(painting.Dc(), x, y, dialogIcon);
     return true;
 }
 
