@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
             if ((k * load.processes / n + offset) % load.processes == p) return k;
         return -1;
     };
+    int blockedMade = 0, pipesMade = 0, targetHolders = 0;
     for (int p = 0; p < load.processes; ++p) {
         std::vector<std::string> options;
         for (const std::string& file : files) {
@@ -106,15 +107,18 @@ int main(int argc, char** argv) {
         if (const int k = gets(p, load.blocked, 0); k >= 0) {
             options.push_back("--file");
             options.push_back(folder.MakeFile("blocked-" + std::to_string(k) + ".txt"));
+            ++blockedMade;
         }
         if (const int k = gets(p, load.pipes, 1); k >= 0) {
             options.push_back("--blocked-pipe");
             options.push_back("vesperlin-bench-" + std::to_string(GetCurrentProcessId()) + "-" +
                               std::to_string(k));
+            ++pipesMade;
         }
         if (gets(p, load.holders, 5) >= 0) {
             options.push_back("--file");
             options.push_back(target);
+            ++targetHolders;
         }
         auto holder = std::make_unique<HolderProcess>(options, 30000);
         if (!holder->Started()) {
@@ -151,8 +155,11 @@ int main(int argc, char** argv) {
                     1e6 * static_cast<double>(end.QuadPart - start.QuadPart) /
                         static_cast<double>(frequency.QuadPart) / kPairs);
     }
-    std::printf("load: %d processes x %d files, %d pipes, target held by %d, %d blocked\n",
-                load.processes, load.files, load.pipes, load.holders, load.blocked);
+    // One holder process keeps at most one blocked pipe (both ends are "File" handles).
+    std::printf(
+        "load: %d processes x %d files, %d blocked pipes, target held by %d, "
+        "%d blocked file-name queries\n",
+        load.processes, load.files, pipesMade, targetHolders, blockedMade);
     std::printf("%4s %10s %11s %8s %8s %12s %12s %8s %8s %6s\n", "run", "wall ms", "snapshot ms",
                 "rows", "named", "OpenProcess", "Duplicate", "threads", "timeouts", "hits");
     std::vector<double> walls;

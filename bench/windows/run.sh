@@ -6,6 +6,8 @@ set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$root/build/bench-win}
 [ $# -gt 0 ] && shift
+mkdir -p "$build"
+build=$(cd "$build" && pwd)  # Wine wants an absolute prefix
 [ "${1:-}" = "--" ] && shift
 if [ ! -f "$build/build.ninja" ]; then
     cmake --preset windows -S "$root" -B "$build" >/dev/null
