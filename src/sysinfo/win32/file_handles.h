@@ -1,5 +1,6 @@
 #pragma once
-// The seam's "File" handle snapshot, built on HandleSnapshot and ResolveHandleName.
+// The seam's "File" handle snapshot: the rows of the system handle table whose object type is
+// "File", named as ResolveHandleName names them, at a cost that suits thousands of handles.
 
 #include <memory>
 
@@ -8,9 +9,13 @@
 
 namespace vesperlin::win32 {
 
-// Reads the system handle table once and keeps the rows of type "File" of every process.
-// Never null. A table that cannot be read gives an empty snapshot and no message of its own:
-// the caller reports the empty snapshot.
+// Reads the system handle table once and keeps the rows of type "File" of every process whose
+// handle can be copied into ours. For the snapshot's life each owner is opened at most once and
+// each of its file handles copied once; everything is closed when the snapshot goes. A type is
+// learned once per kernel type index. Names are probed on a few worker threads, so that handles
+// whose name query hangs cost about one time limit together; rows are still visited in table
+// order. Never null. A table that cannot be read gives an empty snapshot and no message of its
+// own: the caller reports the empty snapshot.
 std::unique_ptr<FileHandleSnapshot> TakeFileHandleSnapshot(Messages& messages);
 
 }  // namespace vesperlin::win32
