@@ -32,7 +32,7 @@ vesperlin_wine_env() {
             touch "$prefix/.booted"
         fi
         # Persistent server for the run; a second call while one runs changes nothing.
-        setsid wineserver -p </dev/null >/dev/null 2>&1 9>&-
+        setsid wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
         # Start the prefix's services now, with their output going nowhere, so that they do
         # not inherit the pipes of the program we are about to run.
         if [ ! -f "$prefix/.warm" ]; then

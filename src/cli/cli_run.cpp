@@ -171,7 +171,12 @@ int RunCli(const std::vector<std::string>& args, const SystemFactory& makeSystem
     out.flush();
     if (inaccessible > 0) {
         err << kProgram << ": " << inaccessible << (inaccessible == 1 ? " process" : " processes")
-            << " could not be inspected; " << platform.privilegedUser << " sees them all\n";
+            << " could not be inspected";
+        if (platform.runsPrivileged) {
+            err << " (protected, or in another namespace)\n";
+        } else {
+            err << "; " << platform.privilegedUser << " sees them all\n";
+        }
     }
 
     if (failed) return kCliFailed;

@@ -18,8 +18,9 @@ enum CliExitStatus { kCliUsed = 0, kCliNotUsed = 1, kCliFailed = 2 };
 using SystemFactory = std::function<std::unique_ptr<System>(Messages& messages)>;
 
 struct CliPlatform {
-    std::string version;         // shown by --version
-    std::string privilegedUser;  // who sees every process: "root", "an administrator"
+    std::string version;          // shown by --version
+    std::string privilegedUser;   // who sees every process: "root", "an administrator"
+    bool runsPrivileged = false;  // we are that user already: no point in suggesting it
 };
 
 // Messages written to a stream, one per line, unchanged.

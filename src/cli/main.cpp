@@ -8,6 +8,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 #ifndef VESPERLIN_VERSION
@@ -27,6 +29,7 @@ int main(int argc, char** argv) {
     }
 #else
     platform.privilegedUser = "root";
+    platform.runsPrivileged = geteuid() == 0;
 #endif
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     return vesperlin::RunCli(

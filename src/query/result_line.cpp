@@ -35,10 +35,7 @@ std::string FormatResultLine(ProcessId processId, const std::string& text) {
 
 bool AddResultLine(ResultList& results, ProcessId processId, const std::string& text) {
     const std::string line = FormatResultLine(processId, text);
-    const std::size_t count = results.Count();
-    for (std::size_t i = 0; i < count; ++i) {
-        if (results.Line(i) == line) return false;
-    }
+    if (results.Contains(line)) return false;
     results.Add(line);
     return true;
 }

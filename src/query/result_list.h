@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace vesperlin {
@@ -14,6 +15,15 @@ class ResultList {
     virtual std::size_t Count() const = 0;
     virtual std::string Line(std::size_t index) const = 0;
     virtual void Add(const std::string& line) = 0;
+    // Whether an identical line is listed. Reads every line in order; a list that can answer
+    // faster overrides it (a folder query can find tens of thousands of lines).
+    virtual bool Contains(const std::string& line) const {
+        const std::size_t count = Count();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (Line(i) == line) return true;
+        }
+        return false;
+    }
 };
 
 // A result list kept in memory, in insertion order.

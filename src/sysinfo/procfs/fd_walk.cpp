@@ -79,6 +79,12 @@ void WalkFileHandles(int procFd, std::span<const ProcessId> processIds, const Ps
             }
         }
         close(fdDir);
+        // The current folder is in use just as an open one is (on Windows it is an open
+        // handle), and it is what keeps a file system from being unmounted.
+        struct stat st;
+        if (fstatat(procFd, ProcessEntryPath(path, processId, "cwd"), &st, 0) == 0) {
+            rows.push_back(HandleRow{processId, FileIdentity{st.st_dev, st.st_ino}});
+        }
     }
 }
 

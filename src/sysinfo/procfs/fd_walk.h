@@ -27,7 +27,8 @@ class PseudoDevices {
 };
 
 // Appends one row per descriptor of each listed process that is open on a file or folder of
-// the file system, in process order and, within a process, in the kernel's listing order.
+// the file system, in process order and, within a process, in the kernel's listing order,
+// followed by a row for the process's current folder.
 // Processes whose descriptors the user may not see are appended to `denied`; processes that
 // ended meanwhile are left out silently.
 void WalkFileHandles(int procFd, std::span<const ProcessId> processIds, const PseudoDevices& pseudo,

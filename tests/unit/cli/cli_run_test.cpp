@@ -113,6 +113,19 @@ TEST_F(CliTest, SaysHowManyProcessesCouldNotBeInspected) {
     EXPECT_NE(err.str().find(": 1 process could"), std::string::npos);
 }
 
+TEST_F(CliTest, DoesNotSuggestThePrivilegedUserToThatUser) {
+    system.inaccessible = 2;
+    std::ostringstream privilegedOut, privilegedErr;
+    const SystemFactory factory = [this](Messages&) -> std::unique_ptr<System> {
+        return std::make_unique<FakeSystem>(system);
+    };
+    RunCli({"C:\\data\\report.txt"}, factory, CliPlatform{"1.2.3", "root", true}, privilegedOut,
+           privilegedErr);
+    EXPECT_EQ(privilegedErr.str(),
+              "vesperlin-cli: 2 processes could not be inspected (protected, or in another "
+              "namespace)\n");
+}
+
 TEST_F(CliTest, WritesOneJsonDocumentWithEveryDistinctHit) {
     system.processes[0x30] =
         "Pr\xC3\xBC"

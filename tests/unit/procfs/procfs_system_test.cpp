@@ -114,6 +114,16 @@ TEST_F(ProcfsSystemTest, FindsFileFolderAndMappingHeldByAnotherProcess) {
     EXPECT_TRUE(messages.shown.empty());
 }
 
+TEST_F(ProcfsSystemTest, CountsTheCurrentFolderOfAProcessAsInUse) {
+    std::string folder = scratch.MakeFolder("cwd");
+    std::string other = scratch.MakeFolder("other");
+    ForkedHolder holder([&] { return chdir(folder.c_str()) == 0; });
+    ASSERT_TRUE(holder.Ready());
+    ProcessId id = static_cast<ProcessId>(holder.Id());
+    EXPECT_TRUE(HoldsHandleOn(system, id, folder));
+    EXPECT_FALSE(HoldsHandleOn(system, id, other));
+}
+
 TEST_F(ProcfsSystemTest, ListsTheExecutableFirstAndEachModulePathOnce) {
     std::string mapped = scratch.MakeFile("twice.bin", std::string(3 * 4096, 'm'));
     ForkedHolder holder([&] {

@@ -50,6 +50,25 @@ TEST(AddResultLine, ComparesWithLinesAddedByOthersToo) {
     EXPECT_EQ(list.Count(), 1u);
 }
 
+namespace {
+// A list that can only count, read and add, as the desktop's list box can.
+class ReadOnlyLookupList : public ResultList {
+  public:
+    std::size_t Count() const override { return lines.size(); }
+    std::string Line(std::size_t index) const override { return lines.at(index); }
+    void Add(const std::string& line) override { lines.push_back(line); }
+    std::vector<std::string> lines;
+};
+}  // namespace
+
+TEST(AddResultLine, FindsDuplicatesByReadingEveryLineWhenTheListCannotLookUp) {
+    ReadOnlyLookupList list;
+    list.lines = {"0x0001  a.exe", "0x0002  b.exe", "0x0003  c.exe"};
+    EXPECT_FALSE(AddResultLine(list, 3, "c.exe"));  // the last line, found by the scan
+    EXPECT_TRUE(AddResultLine(list, 3, "C.exe"));
+    EXPECT_EQ(list.lines.size(), 4u);
+}
+
 TEST(FormatNotUsedLine, SubstitutesOnlyTheFirstStringPlaceholder) {
     EXPECT_EQ(FormatNotUsedLine("%s is not used.", "report.txt"), "report.txt is not used.");
     EXPECT_EQ(FormatNotUsedLine("%s wird nicht benutzt.", "a.txt"), "a.txt wird nicht benutzt.");
