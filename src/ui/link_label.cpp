@@ -36,6 +36,7 @@ const MessageEntry LinkLabel::messageEntries[] = {
     {ReflectedCommand, Handler<&LinkLabel::OnReflectedCommand>},
     {ReflectedCtlColorStatic, Handler<&LinkLabel::OnReflectedCtlColor>},
     {WM_CAPTURECHANGED, Handler<&LinkLabel::OnCaptureChanged>},
+    {WM_DESTROY, Handler<&LinkLabel::OnDestroy>},
 };
 
 const MessageTable LinkLabel::messageTable{&Static::messageTable, messageEntries};
@@ -83,7 +84,10 @@ void LinkLabel::OnAttach() {
     // The system's own hand pointer.
     linkCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32649));  // IDC_HAND
 
-    if (toolTip.Create(window, TTS_ALWAYSTIP)) {
+    // The tooltip has no owner: under Wine an owned topmost popup keeps its owner dialog out
+    // of the topmost band, so the caption pin could not keep the window on top. With its
+    // empty text it never shows anyway; the label destroys it.
+    if (toolTip.Create(nullptr, TTS_ALWAYSTIP)) {
         RECT client{};
         GetClientRect(window, &client);
         toolTip.AddTool(window, toolId, client, "");
@@ -94,6 +98,12 @@ void LinkLabel::OnAttach() {
 void LinkLabel::PreTranslateMessage(const MSG& message) {
     if (message.message >= WM_MOUSEFIRST && message.message <= WM_MOUSELAST)
         toolTip.RelayEvent(message);
+}
+
+// The tooltip has no owner to take it along, so it goes with the label's window.
+bool LinkLabel::OnDestroy(WindowMessage&) {
+    toolTip.Destroy();
+    return false;  // the control's own handling runs too
 }
 
 bool LinkLabel::OnMouseMove(WindowMessage& message) {

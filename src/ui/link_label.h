@@ -55,6 +55,7 @@ class LinkLabel : public Static {
     bool OnMouseMove(WindowMessage& message);
     bool OnSetCursor(WindowMessage& message);
     bool OnCaptureChanged(WindowMessage& message);
+    bool OnDestroy(WindowMessage& message);
     bool OnReflectedCommand(WindowMessage& message);
     bool OnReflectedCtlColor(WindowMessage& message);
     static const MessageEntry messageEntries[];

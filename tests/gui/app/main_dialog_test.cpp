@@ -207,8 +207,7 @@ TEST_F(MainDialogTest, CaptionIconClickSwitchesThePinIconAndBack) {
                    }});
 }
 
-// The pin itself, on a dialog of its own: under Wine an owned topmost popup (the link's
-// tooltip in the main dialog) keeps its owner out of the topmost band.
+// The pin on a dialog of its own, with the other system commands.
 TEST_F(MainDialogTest, PinnableDialogTogglesTopmostOnCaptionIconClicks) {
     PinnableDialog dialog(IDD_ABOUT, IDI_PINNED, IDI_UNPINNED, nullptr);
     RunModalScript(dialog, {[&](HWND window) {
@@ -384,6 +383,19 @@ TEST_F(MainDialogTest, StartupQueryTakesAFolderAsOnePathWithoutExpandingIt) {
     ASSERT_TRUE(run.finished);
     EXPECT_TRUE(messages.Texts().empty());
     EXPECT_EQ(run.lines, std::vector<std::string>{"data is not used."});
+}
+
+TEST_F(MainDialogTest, CaptionIconClickKeepsTheMainWindowOnTopAndBack) {
+    MainDialog dialog(nullptr, system);
+    RunModalScript(dialog, {[&](HWND window) {
+                       EXPECT_FALSE(Topmost(window));
+                       SendMessageA(window, WM_SYSCOMMAND, SC_MOUSEMENU, 0);
+                       EXPECT_TRUE(Topmost(window));
+                       SendMessageA(window, WM_SYSCOMMAND, SC_MOUSEMENU, 0);
+                       EXPECT_FALSE(Topmost(window));
+                       EndDialog(window, IDOK);
+                       return true;
+                   }});
 }
 
 }  // namespace
