@@ -1,5 +1,6 @@
 #include "sysinfo/win32/file_handles.h"
 
+#include <algorithm>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -48,6 +49,15 @@ class OwnerProcesses {
     std::unordered_map<DWORD, HANDLE> opened;
 };
 
+// How far ahead of the visit names may be asked while a probe runs.
+constexpr std::size_t kResolveAhead = 1024;
+
+struct Resolved {
+    bool done = false;
+    bool named = false;
+    std::string name;
+};
+
 struct FileRow {
     DWORD processId;
     HANDLE local;  // the handle in our process: a copy, or the row's own value when it is ours
@@ -73,13 +83,35 @@ class WindowsFileHandles : public FileHandleSnapshot {
         for (const FileRow& row : rows) handles.push_back(row.local);
         ProbePool probes(std::move(handles));
         ObjectReply reply;
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            std::string name;
-            bool named = true;
-            if (probes.Await(i) != ProbeOutcome::TimedOut)
-                named = QueryLocalObjectName(rows[i].local, name, reply);
+        std::vector<Resolved> resolved(rows.size());
+        const auto resolve = [&](std::size_t i, ProbeOutcome outcome) {
             // A timed-out probe's handle keeps an empty name: its name query would hang us too.
-            if (!visit(rows[i].processId, named, named ? name : std::string())) break;
+            resolved[i].named = outcome == ProbeOutcome::TimedOut ||
+                                QueryLocalObjectName(rows[i].local, resolved[i].name, reply);
+            if (!resolved[i].named) resolved[i].name.clear();
+            resolved[i].done = true;
+        };
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            while (!resolved[i].done) {
+                ProbeOutcome outcome;
+                if (probes.Poll(i, outcome)) {
+                    resolve(i, outcome);
+                    break;
+                }
+                // While this row's probe runs, name the rows after it whose probes are done,
+                // rather than wait: that is how hung handles cost one time limit together.
+                bool resolvedAhead = false;
+                const std::size_t end = std::min(rows.size(), i + kResolveAhead);
+                for (std::size_t j = i + 1; j < end && !resolved[i].done; ++j) {
+                    if (resolved[j].done || !probes.Poll(j, outcome)) continue;
+                    resolve(j, outcome);
+                    resolvedAhead = true;
+                    if (probes.Poll(i, outcome)) resolve(i, outcome);
+                }
+                if (!resolvedAhead && !resolved[i].done) resolve(i, probes.Await(i));
+            }
+            Resolved row = std::move(resolved[i]);
+            if (!visit(rows[i].processId, row.named, row.name)) break;
         }
     }
 

@@ -162,19 +162,28 @@ void ProbePool::Watch() {
     }
 }
 
+bool ProbePool::Poll(std::size_t index, ProbeOutcome& outcome) {
+    if (index >= outcomes.size() || !ntApiBound || !shared || !shared->progress) {
+        outcome =
+            index < outcomes.size() && decided[index] ? outcomes[index] : ProbeOutcome::NotRun;
+        return true;
+    }
+    if (!decided[index] && Fetch(shared->states[index]) == kFinished) {
+        outcomes[index] = ProbeOutcome::Finished;
+        decided[index] = true;
+    }
+    // Keep an eye on the workers even while the answers come faster than we ask.
+    if (GetTickCount64() - lastWatch >= kWatchIntervalMs) Watch();
+    if (!decided[index]) return false;
+    outcome = outcomes[index];
+    return true;
+}
+
 ProbeOutcome ProbePool::Await(std::size_t index) {
-    if (index >= outcomes.size()) return ProbeOutcome::NotRun;
-    if (!ntApiBound || !shared || !shared->progress) return ProbeOutcome::NotRun;
     const LONG item = static_cast<LONG>(index);
     for (;;) {
-        if (decided[index]) return outcomes[index];
-        if (Fetch(shared->states[index]) == kFinished) {
-            outcomes[index] = ProbeOutcome::Finished;
-            decided[index] = true;
-            // Keep an eye on the workers even while the answers come faster than we ask.
-            if (GetTickCount64() - lastWatch >= kWatchIntervalMs) Watch();
-            return outcomes[index];
-        }
+        ProbeOutcome outcome;
+        if (Poll(index, outcome)) return outcome;
         Watch();
         if (!shared) return outcomes[index];
         if (decided[index]) continue;

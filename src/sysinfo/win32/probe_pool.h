@@ -29,6 +29,9 @@ class ProbePool {
     // time limit once a worker has it). Once answered, no worker touches that handle again.
     ProbeOutcome Await(std::size_t index);
 
+    // The same without waiting: false while the probe of handle `index` still runs.
+    bool Poll(std::size_t index, ProbeOutcome& outcome);
+
     struct Shared;
     struct Slot;
 
