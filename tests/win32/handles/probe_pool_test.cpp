@@ -119,7 +119,9 @@ TEST_F(ProbePoolTest, AnswersForLaterHandlesWhileAnEarlierProbeStillHangs) {
     while (!pool.Poll(2, outcome) && GetTickCount64() - start < 5000) Sleep(1);
     EXPECT_EQ(outcome, ProbeOutcome::Finished);
     // The hung probe has not had its time yet, and asking does not wait for it.
-    if (GetTickCount64() - start < ProbeTimeLimitMs / 2) EXPECT_FALSE(pool.Poll(0, outcome));
+    if (GetTickCount64() - start < ProbeTimeLimitMs / 2) {
+        EXPECT_FALSE(pool.Poll(0, outcome));
+    }
     EXPECT_EQ(pool.Await(0), ProbeOutcome::TimedOut);
     EXPECT_TRUE(pool.Poll(0, outcome));
     EXPECT_EQ(outcome, ProbeOutcome::TimedOut);
