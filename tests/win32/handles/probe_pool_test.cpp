@@ -84,6 +84,7 @@ TEST_F(ProbePoolTest, EndsEveryWorkerAndLeaksNothingWhenLeftEarly) {
     MarkedFileBlocker::Install(restorer);
     { ProbePool warmUp(handles); }  // whatever the runtime sets up once is not a leak
     const std::size_t ownHandles = OwnHandleCount();
+    ASSERT_GT(ownHandles, 0u);  // the counter itself works
     const std::size_t threads = OwnThreadCount();
     for (int round = 0; round < 10; ++round) {
         ProbePool pool(handles);

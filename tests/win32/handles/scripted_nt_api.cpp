@@ -2,6 +2,8 @@
 
 #include <tlhelp32.h>
 
+#include "sysinfo/win32/handle_snapshot.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -87,10 +89,13 @@ void InstallSlowFileNameQuery() {
     win32::NtApi.NtQueryInformationFile = SlowFileQuery;
 }
 
+// Our rows in the system's handle table: GetProcessHandleCount answers 0 under Wine.
 std::size_t OwnHandleCount() {
-    DWORD count = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &count);
-    return count;
+    std::vector<win32::HandleEntry> rows;
+    if (!win32::ReadSystemHandleTable(rows)) return 0;
+    return static_cast<std::size_t>(std::count_if(
+        rows.begin(), rows.end(),
+        [](const win32::HandleEntry& row) { return row.ProcessId == GetCurrentProcessId(); }));
 }
 
 std::size_t OwnThreadCount() {
