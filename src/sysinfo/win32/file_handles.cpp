@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "sysinfo/win32/handle_access.h"
+#include "sysinfo/win32/nt_api.h"
 #include "sysinfo/win32/handle_names.h"
 #include "sysinfo/win32/handle_snapshot.h"
 #include "sysinfo/win32/object_types.h"
@@ -40,7 +40,7 @@ class OwnerProcesses {
     HANDLE Get(DWORD processId) {
         auto found = opened.find(processId);
         if (found != opened.end()) return found->second;
-        HANDLE process = OpenOwnerProcess(processId);
+        HANDLE process = OpenProcessForDuplicate(processId);
         opened.emplace(processId, process);
         return process;
     }
@@ -134,7 +134,7 @@ bool WindowsFileHandles::Bring(const HandleEntry& entry, OwnerProcesses& owners,
     }
     HANDLE owner = owners.Get(entry.ProcessId);
     if (!owner) return false;
-    local = CopyHandleIntoSelf(owner, entry.HandleValue);
+    local = DuplicateIntoSelf(owner, entry.HandleValue);
     copied = true;
     return local != nullptr;
 }
@@ -157,7 +157,7 @@ IndexKind WindowsFileHandles::Learn(const std::vector<HandleEntry>& table,
         } else if (ownOnly) {
             break;  // our own handles come first in the list
         } else if (HANDLE owner = owners.Get(entry.ProcessId)) {
-            HANDLE copy = CopyHandleIntoSelf(owner, entry.HandleValue);
+            HANDLE copy = DuplicateIntoSelf(owner, entry.HandleValue);
             if (copy) {
                 read = QueryLocalObjectTypeName(copy, typeName);
                 if (read && typeName == kFileType)

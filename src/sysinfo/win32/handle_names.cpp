@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "sysinfo/win32/handle_access.h"
 #include "sysinfo/win32/name_probe.h"
 #include "sysinfo/win32/nt_api.h"
 
@@ -59,7 +58,7 @@ bool QueryLocalHandleName(HANDLE local, ObjectTypeNumber type, std::string& name
 
 bool QueryHandleName(HANDLE handle, ObjectTypeNumber type, std::string& name, DWORD owner) {
     if (!ntApiBound) return false;
-    ForeignHandle brought(handle, owner);
+    BroughtHandle brought(handle, owner);
     if (!brought.Ok()) return false;
     return QueryLocalHandleName(brought.Get(), type, name);
 }

@@ -53,7 +53,7 @@ ProbeOutcome ProbeLocalFileName(HANDLE local) {
 
 ProbeOutcome ProbeFileName(HANDLE handle, DWORD owner) {
     if (!ntApiBound) return ProbeOutcome::NotRun;
-    ForeignHandle brought(handle, owner);
+    BroughtHandle brought(handle, owner);
     if (!brought.Ok()) return ProbeOutcome::NotRun;
     return ProbeLocalFileName(brought.Get());
 }

@@ -1,5 +1,7 @@
 #include "sysinfo/win32/nt_api.h"
 
+#include "sysinfo/win32/handle_access.h"
+
 #include <cstddef>
 
 #include "sysinfo/win32/unique_handle.h"
@@ -82,10 +84,12 @@ bool EnableDebugPrivilege(Messages& messages) {
 
 HANDLE OpenProcessForDuplicate(DWORD processId) {
     // Not inheritable: a copy must never leak into a process we start.
+    ++handlePassCounters.processesOpened;
     return OpenProcess(PROCESS_DUP_HANDLE, FALSE, processId);
 }
 
 HANDLE DuplicateIntoSelf(HANDLE sourceProcess, HANDLE sourceHandle) {
+    ++handlePassCounters.handlesCopied;
     HANDLE copy = nullptr;
     if (!DuplicateHandle(sourceProcess, sourceHandle, GetCurrentProcess(), &copy, 0, FALSE,
                          DUPLICATE_SAME_ACCESS))

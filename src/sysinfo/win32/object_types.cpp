@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstring>
 
-#include "sysinfo/win32/handle_access.h"
 #include "sysinfo/win32/nt_api.h"
 #include "sysinfo/win32/wide_text.h"
 
@@ -110,7 +109,7 @@ bool QueryLocalObjectTypeName(HANDLE local, std::string& typeName) {
 
 bool QueryObjectTypeName(HANDLE handle, std::string& typeName, DWORD owner) {
     if (!ntApiBound) return false;
-    ForeignHandle brought(handle, owner);
+    BroughtHandle brought(handle, owner);
     if (!brought.Ok()) return false;
     return QueryLocalObjectTypeName(brought.Get(), typeName);
 }
