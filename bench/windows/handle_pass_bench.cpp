@@ -160,13 +160,14 @@ int main(int argc, char** argv) {
         "load: %d processes x %d files, %d blocked pipes, target held by %d, "
         "%d blocked file-name queries\n",
         load.processes, load.files, pipesMade, targetHolders, blockedMade);
-    std::printf("%4s %10s %11s %8s %8s %12s %12s %8s %8s %6s\n", "run", "wall ms", "snapshot ms",
-                "rows", "named", "OpenProcess", "Duplicate", "threads", "timeouts", "hits");
+    std::printf("%4s %10s %11s %8s %8s %8s %8s %12s %12s %8s %8s %6s\n", "run", "wall ms",
+                "snapshot ms", "visit ms", "close ms", "rows", "named", "OpenProcess", "Duplicate",
+                "threads", "timeouts", "hits");
     std::vector<double> walls;
     SilentMessages messages;
     for (int run = 0; run < load.runs; ++run) {
         const win32::HandlePassCounters before = win32::handlePassCounters;
-        LARGE_INTEGER frequency, start, taken, end;
+        LARGE_INTEGER frequency, start, taken, visited, end;
         QueryPerformanceFrequency(&frequency);
         QueryPerformanceCounter(&start);
         std::size_t rows = 0, named = 0, hits = 0;
@@ -180,16 +181,20 @@ int main(int argc, char** argv) {
                         (SameIgnoringCase(name, wineForm) || SameIgnoringCase(name, deviceForm));
                 return true;
             });
-        }
+            QueryPerformanceCounter(&visited);
+        }  // the snapshot closes its copies here
         QueryPerformanceCounter(&end);
         const double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
                           static_cast<double>(frequency.QuadPart);
-        const double snapshotMs = 1000.0 * static_cast<double>(taken.QuadPart - start.QuadPart) /
-                                  static_cast<double>(frequency.QuadPart);
+        const auto millis = [&](const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
+            return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) /
+                   static_cast<double>(frequency.QuadPart);
+        };
         walls.push_back(ms);
         const win32::HandlePassCounters& after = win32::handlePassCounters;
-        std::printf("%4d %10.1f %11.1f %8zu %8zu %12zu %12zu %8zu %8zu %6zu\n", run + 1, ms,
-                    snapshotMs, rows, named, after.processesOpened - before.processesOpened,
+        std::printf("%4d %10.1f %11.1f %8.1f %8.1f %8zu %8zu %12zu %12zu %8zu %8zu %6zu\n", run + 1,
+                    ms, millis(start, taken), millis(taken, visited), millis(visited, end), rows,
+                    named, after.processesOpened - before.processesOpened,
                     after.handlesCopied - before.handlesCopied,
                     after.threadsCreated - before.threadsCreated,
                     after.probeTimeouts - before.probeTimeouts, hits);
