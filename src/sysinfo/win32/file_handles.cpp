@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "sysinfo/win32/handle_access.h"
 #include "sysinfo/win32/nt_api.h"
 #include "sysinfo/win32/handle_names.h"
 #include "sysinfo/win32/handle_snapshot.h"
@@ -49,6 +50,77 @@ class OwnerProcesses {
     std::unordered_map<DWORD, HANDLE> opened;
 };
 
+// Closes our copies on a thread of its own while the rows after them are still being named:
+// closing costs the platform as much as copying, and nothing waits for it. The thread is an
+// ordinary one (never terminated), so it may take whatever locks closing takes.
+class BackgroundCloser {
+  public:
+    BackgroundCloser() = default;
+    BackgroundCloser(const BackgroundCloser&) = delete;
+    BackgroundCloser& operator=(const BackgroundCloser&) = delete;
+    ~BackgroundCloser() { Finish(); }
+
+    // Room for this many copies; before the first Close only.
+    void Prepare(std::size_t capacity) {
+        if (!started) handles.resize(capacity);
+    }
+
+    // Hands one copy over; closed here at once when the thread could not be started.
+    void Close(HANDLE handle) {
+        if (!started && !startFailed) Start();
+        if (!thread || count >= handles.size()) {
+            CloseHandle(handle);
+            return;
+        }
+        handles[count] = handle;
+        InterlockedExchange(&published, static_cast<LONG>(++count));
+    }
+
+    // Waits until every handed-over copy is closed.
+    void Finish() {
+        if (!thread) return;
+        InterlockedExchange(&finished, 1);
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        thread = nullptr;
+    }
+
+  private:
+    void Start() {
+        started = true;
+        thread =
+            CreateThread(nullptr, 64 * 1024, Run, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+        if (thread)
+            ++handlePassCounters.threadsCreated;
+        else
+            startFailed = true;
+    }
+
+    static DWORD WINAPI Run(LPVOID parameter) {
+        auto* self = static_cast<BackgroundCloser*>(parameter);
+        LONG closed = 0;
+        for (;;) {
+            const LONG ready = InterlockedExchangeAdd(&self->published, 0);
+            if (closed < ready) {
+                CloseHandle(self->handles[closed++]);
+                continue;
+            }
+            if (InterlockedExchangeAdd(&self->finished, 0) &&
+                closed == InterlockedExchangeAdd(&self->published, 0))
+                return 0;
+            Sleep(1);  // nothing handed over yet; polling costs less than an event per handle
+        }
+    }
+
+    std::vector<HANDLE> handles;  // sized before the thread starts, never resized
+    std::size_t count = 0;
+    volatile LONG published = 0;
+    volatile LONG finished = 0;
+    HANDLE thread = nullptr;
+    bool started = false;
+    bool startFailed = false;
+};
+
 // How far ahead of the visit names may be asked while a probe runs.
 constexpr std::size_t kResolveAhead = 1024;
 
@@ -66,10 +138,14 @@ struct FileRow {
 
 class WindowsFileHandles : public FileHandleSnapshot {
   public:
-    WindowsFileHandles() { Read(); }
+    WindowsFileHandles() {
+        Read();
+        closer.Prepare(rows.size());
+    }
     WindowsFileHandles(const WindowsFileHandles&) = delete;
     WindowsFileHandles& operator=(const WindowsFileHandles&) = delete;
     ~WindowsFileHandles() override {
+        closer.Finish();
         // Every probe pool has ended its workers by now, so no worker still uses a copy.
         for (const FileRow& row : rows)
             if (row.copied && row.local) CloseHandle(row.local);
@@ -111,6 +187,11 @@ class WindowsFileHandles : public FileHandleSnapshot {
                 if (!resolvedAhead && !resolved[i].done) resolve(i, probes.Await(i));
             }
             Resolved row = std::move(resolved[i]);
+            // Answered: no worker touches this copy again, so it can go now.
+            if (rows[i].copied && rows[i].local) {
+                closer.Close(rows[i].local);
+                rows[i].local = nullptr;
+            }
             if (!visit(rows[i].processId, row.named, row.name)) break;
         }
     }
@@ -123,6 +204,7 @@ class WindowsFileHandles : public FileHandleSnapshot {
     bool Bring(const HandleEntry& entry, OwnerProcesses& owners, HANDLE& local, bool& copied);
 
     std::vector<FileRow> rows;
+    BackgroundCloser closer;
 };
 
 bool WindowsFileHandles::Bring(const HandleEntry& entry, OwnerProcesses& owners, HANDLE& local,

@@ -159,7 +159,7 @@ TEST(FileHandleSnapshot, OpensEachOwnerOnceAndCopiesOnlyFileHandlesOnce) {
     // Each file handle once, plus at most a couple per type index to learn its name.
     EXPECT_LE(handlePassCounters.handlesCopied - before.handlesCopied,
               foreignRows + 2 * typeIndexes.size());
-    EXPECT_LE(handlePassCounters.threadsCreated - before.threadsCreated, ProbePoolSize);
+    EXPECT_LE(handlePassCounters.threadsCreated - before.threadsCreated, HandlePassThreads);
 }
 
 TEST(FileHandleSnapshot, BlockedHandlesOfSeveralProcessesCostAboutOneTimeOutTogether) {
