@@ -43,12 +43,13 @@ void MainDialog::HandleDrop(HDROP drop) {
         ShowMessage(window, "File has no length.");
         return;
     }
-    // Only the directory bit counts: attributes that cannot be read (every bit set) take the
-    // folder branch, whose listing then fails and queries nothing.
-    if (GetFileAttributesA(name.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
-        ExpandFolder(name);
-    } else {
+    // Only a readable file is queried as one path: attributes that cannot be read take the
+    // folder branch, whose listing then fails and queries nothing. The system's own test reads
+    // attributes of paths of any length, which the 8-bit call does not.
+    if (system->Classify(name) == PathKind::File) {
         QueryPath(name);
+    } else {
+        ExpandFolder(name);
     }
 }
 

@@ -179,6 +179,20 @@ TEST_F(DropTest, LongDroppedNameIsReadWhole) {
     EXPECT_TRUE(outcome.dropReleased);
 }
 
+TEST_F(DropTest, LongFileNameIsQueriedAsAFileNotListedAsAFolder) {
+    std::string longFile = "C:\\deep";
+    while (longFile.size() < 600) longFile += "\\a-rather-long-folder-name";
+    longFile += "\\held.txt";
+    testing::FakeSystem system;
+    system.processes = {{0x1234, "editor.exe"}};
+    system.modules = {{0x1234, "C:\\apps\\editor.exe"}};
+    system.kinds[longFile] = PathKind::File;
+    system.handles = {{0x1234, true, "\\Device\\HarddiskVolume1" + longFile.substr(2)}};
+    MainDialog dialog(nullptr, system);
+    // The line names no path: the file went to the single-path query.
+    EXPECT_EQ(DropOn(dialog, {longFile}).lines, std::vector<std::string>{"0x1234  editor.exe"});
+}
+
 TEST_F(DropTest, UnicodeNamesRoundTripThroughTheDrop) {
     const std::string file = folder.MakeFile("Zürich-данные.txt");
     HolderProcess holder({"--file", file});
