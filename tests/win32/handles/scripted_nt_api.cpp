@@ -43,7 +43,11 @@ NTSTATUS NTAPI MarkedBlockingFileQuery(HANDLE file, PIO_STATUS_BLOCK block, PVOI
     const std::wstring name(
         info->FileName,
         std::min<ULONG>(info->FileNameLength, length - sizeof(ULONG)) / sizeof(WCHAR));
-    if (name.find(L"\\blocked-") == std::wstring::npos) return status;
+    // Only this test process's own files: tests running beside it hold "blocked-" files too,
+    // and the handle snapshot sees every process's handles.
+    if (name.find(L"\\blocked-") == std::wstring::npos ||
+        name.find(MarkedFileBlocker::ownFolderMarker) == std::wstring::npos)
+        return status;
     const int slot = MarkedFileBlocker::hung++;
     if (slot < MarkedFileBlocker::kMostNoted) MarkedFileBlocker::hungAt[slot] = GetTickCount64();
     // Never returns: the probe's time limit ends this thread.
@@ -54,11 +58,14 @@ NTSTATUS NTAPI MarkedBlockingFileQuery(HANDLE file, PIO_STATUS_BLOCK block, PVOI
 }  // namespace
 
 std::atomic<int> MarkedFileBlocker::hung{0};
+std::wstring MarkedFileBlocker::ownFolderMarker;
 ULONGLONG MarkedFileBlocker::hungAt[MarkedFileBlocker::kMostNoted];
 
 void MarkedFileBlocker::Install(const NtApiRestorer& restorer) {
     realMarkedFileQuery = restorer.Real().NtQueryInformationFile;
     hung = 0;
+    // TempFolder names its folders after the test process.
+    ownFolderMarker = L"vesperlin-test-" + std::to_wstring(GetCurrentProcessId()) + L"-";
     win32::NtApi.NtQueryInformationFile = MarkedBlockingFileQuery;
 }
 

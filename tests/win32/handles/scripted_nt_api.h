@@ -39,6 +39,8 @@ struct MarkedFileBlocker {
     static constexpr int kMostNoted = 64;
     static std::atomic<int> hung;
     static ULONGLONG hungAt[kMostNoted];
+    // Part of the name of every folder this test process makes (set by Install).
+    static std::wstring ownFolderMarker;
     static void Install(const NtApiRestorer& restorer);
     // Milliseconds between the first and the last call that hung.
     static ULONGLONG HangSpread();
