@@ -15,4 +15,14 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=wine-env.sh
 . "$here/wine-env.sh"
 vesperlin_wine_env "$prefix" || exit 1
-exec wine "$@"
+# The program's output goes to files first and is copied out when it ends: processes Wine
+# starts on demand (the desktop's explorer.exe) inherit the output, and held open a pipe they
+# would keep CTest waiting for its end long after the test itself had finished.
+output=$(mktemp "${TMPDIR:-/tmp}/vesperlin-wine-out.XXXXXX") || exit 1
+errors=$(mktemp "${TMPDIR:-/tmp}/vesperlin-wine-err.XXXXXX") || exit 1
+trap 'rm -f "$output" "$errors"' EXIT
+wine "$@" >"$output" 2>"$errors"
+status=$?
+cat "$output"
+cat "$errors" >&2
+exit $status
