@@ -10,8 +10,8 @@ scripts/build.sh "${presets[@]}"
 status=0
 for preset in "${presets[@]}"; do
     echo "== tests: $preset"
-    # A failing test runs once more before it counts: now and then Wine leaves a starting
-    # process hanging (seen about once in several hundred starts). A real fault fails twice.
+    # A failing test runs once more before it counts: Windows tests run two at a time on one
+    # Wine server and display, and a real fault fails twice.
     ctest --preset "$preset" -j2 --repeat until-pass:2 || status=1
 done
 exit $status
