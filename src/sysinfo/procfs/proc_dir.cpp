@@ -29,20 +29,25 @@ bool ListProcessIds(int procFd, std::vector<ProcessId>& ids) {
         close(listFd);
         return false;
     }
+    return ReadEntries(dir, [&](const char* name) {
+        if (name[0] < '1' || name[0] > '9') return;
+        ProcessId id = 0;
+        const char* end = name + std::strlen(name);
+        auto [stop, error] = std::from_chars(name, end, id);
+        if (error == std::errc() && stop == end) ids.push_back(id);
+    });
+}
+
+bool ReadEntries(DIR* dir, const std::function<void(const char* name)>& each) {
     bool complete = true;
     for (;;) {
         errno = 0;
         dirent* entry = readdir(dir);
         if (entry == nullptr) {
-            complete = errno == 0;
+            complete = errno == 0;  // null with an error: the listing broke off
             break;
         }
-        const char* name = entry->d_name;
-        if (name[0] < '1' || name[0] > '9') continue;
-        ProcessId id = 0;
-        const char* end = name + std::strlen(name);
-        auto [stop, error] = std::from_chars(name, end, id);
-        if (error == std::errc() && stop == end) ids.push_back(id);
+        each(entry->d_name);
     }
     closedir(dir);
     return complete;

@@ -3,6 +3,9 @@
 // and symbolic link text, all relative to an open /proc descriptor so that no per-process
 // path strings are built.
 
+#include <dirent.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,6 +48,10 @@ UniqueFd OpenProcRoot(const char* procRoot = "/proc");
 // The numeric entries of /proc in the order the kernel lists them (ascending). False when
 // /proc cannot be read.
 bool ListProcessIds(int procFd, std::vector<ProcessId>& ids);
+
+// Calls `each` with every entry name of `dir`, in listing order, then closes `dir`. False when
+// the listing broke off with an error.
+bool ReadEntries(DIR* dir, const std::function<void(const char* name)>& each);
 
 // "<pid>/<leaf>" in `buffer`, which must hold 32 characters.
 const char* ProcessEntryPath(char* buffer, ProcessId processId, const char* leaf);

@@ -211,17 +211,7 @@ bool ProcfsSystem::ListFolder(const std::string& fullPath, std::vector<std::stri
     names.clear();
     DIR* dir = opendir(fullPath.c_str());
     if (dir == nullptr) return false;
-    bool complete = true;
-    for (;;) {
-        errno = 0;
-        dirent* entry = readdir(dir);
-        if (entry == nullptr) {
-            complete = errno == 0;
-            break;
-        }
-        names.emplace_back(entry->d_name);
-    }
-    closedir(dir);
+    const bool complete = ReadEntries(dir, [&](const char* name) { names.emplace_back(name); });
     if (!complete) names.clear();
     return complete;
 }
