@@ -1,16 +1,18 @@
 #include "sysinfo/win32/file_handles.h"
 
-#include <algorithm>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "sysinfo/device_path.h"
+#include "sysinfo/name_tail_filter.h"
 #include "sysinfo/win32/handle_access.h"
 #include "sysinfo/win32/nt_api.h"
 #include "sysinfo/win32/handle_names.h"
 #include "sysinfo/win32/handle_snapshot.h"
 #include "sysinfo/win32/object_types.h"
 #include "sysinfo/win32/probe_pool.h"
+#include "sysinfo/win32/wide_text.h"
 
 namespace vesperlin::win32 {
 
@@ -26,6 +28,11 @@ constexpr int kTypeCandidates = 6;
 // of the system, but it is not the same on every system (nor under Wine), so its name is
 // learned from handles that carry it.
 enum class IndexKind { File, Other, AskEachHandle, Unknown };
+
+bool IsFile(HANDLE local) {
+    std::string typeName;
+    return QueryLocalObjectTypeName(local, typeName) && typeName == kFileType;
+}
 
 // Opens every owner at most once for the life of one snapshot.
 class OwnerProcesses {
@@ -50,183 +57,62 @@ class OwnerProcesses {
     std::unordered_map<DWORD, HANDLE> opened;
 };
 
-// Closes our copies on a thread of its own while the rows after them are still being named:
-// closing costs the platform as much as copying, and nothing waits for it. The thread is an
-// ordinary one (never terminated), so it may take whatever locks closing takes.
-class BackgroundCloser {
-  public:
-    BackgroundCloser() = default;
-    BackgroundCloser(const BackgroundCloser&) = delete;
-    BackgroundCloser& operator=(const BackgroundCloser&) = delete;
-    ~BackgroundCloser() { Finish(); }
-
-    // Room for this many copies; before the first Close only.
-    void Prepare(std::size_t capacity) {
-        if (!started) handles.resize(capacity);
-    }
-
-    // Hands one copy over; closed here at once when the thread could not be started.
-    void Close(HANDLE handle) {
-        if (!started && !startFailed) Start();
-        if (!thread || count >= handles.size()) {
-            CloseHandle(handle);
-            return;
-        }
-        handles[count] = handle;
-        InterlockedExchange(&published, static_cast<LONG>(++count));
-    }
-
-    // Waits until every handed-over copy is closed.
-    void Finish() {
-        if (!thread) return;
-        InterlockedExchange(&finished, 1);
-        WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
-        thread = nullptr;
-    }
-
-  private:
-    void Start() {
-        started = true;
-        thread =
-            CreateThread(nullptr, 64 * 1024, Run, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-        if (thread)
-            ++handlePassCounters.threadsCreated;
-        else
-            startFailed = true;
-    }
-
-    static DWORD WINAPI Run(LPVOID parameter) {
-        auto* self = static_cast<BackgroundCloser*>(parameter);
-        LONG closed = 0;
-        for (;;) {
-            const LONG ready = InterlockedExchangeAdd(&self->published, 0);
-            if (closed < ready) {
-                CloseHandle(self->handles[closed++]);
-                continue;
-            }
-            if (InterlockedExchangeAdd(&self->finished, 0) &&
-                closed == InterlockedExchangeAdd(&self->published, 0))
-                return 0;
-            Sleep(1);  // nothing handed over yet; polling costs less than an event per handle
-        }
-    }
-
-    std::vector<HANDLE> handles;  // sized before the thread starts, never resized
-    std::size_t count = 0;
-    volatile LONG published = 0;
-    volatile LONG finished = 0;
-    HANDLE thread = nullptr;
-    bool started = false;
-    bool startFailed = false;
-};
-
-// How far ahead of the visit names may be asked while a probe runs.
-constexpr std::size_t kResolveAhead = 1024;
-
-struct Resolved {
-    bool done = false;
-    bool named = false;
-    std::string name;
-};
-
 struct FileRow {
     DWORD processId;
-    HANDLE local;  // the handle in our process: a copy, or the row's own value when it is ours
-    bool copied;
+    ProbeItem item;  // owner null: a handle of ours, or a copy made while learning its type
 };
 
 class WindowsFileHandles : public FileHandleSnapshot {
   public:
-    WindowsFileHandles() {
-        Read();
-        closer.Prepare(rows.size());
-    }
+    WindowsFileHandles() { Read(); }
     WindowsFileHandles(const WindowsFileHandles&) = delete;
     WindowsFileHandles& operator=(const WindowsFileHandles&) = delete;
     ~WindowsFileHandles() override {
-        closer.Finish();
-        // Every probe pool has ended its workers by now, so no worker still uses a copy.
-        for (const FileRow& row : rows)
-            if (row.copied && row.local) CloseHandle(row.local);
+        for (HANDLE copy : keptCopies) CloseHandle(copy);
     }
 
     std::size_t Count() const override { return rows.size(); }
 
-    void VisitNames(const Visitor& visit) override {
-        std::vector<HANDLE> handles;
-        handles.reserve(rows.size());
-        for (const FileRow& row : rows) handles.push_back(row.local);
-        ProbePool probes(std::move(handles));
-        ObjectReply reply;
-        std::vector<Resolved> resolved(rows.size());
-        const auto resolve = [&](std::size_t i, ProbeOutcome outcome) {
-            // A timed-out probe's handle keeps an empty name: its name query would hang us too.
-            resolved[i].named = outcome == ProbeOutcome::TimedOut ||
-                                QueryLocalObjectName(rows[i].local, resolved[i].name, reply);
-            if (!resolved[i].named) resolved[i].name.clear();
-            resolved[i].done = true;
-        };
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            while (!resolved[i].done) {
-                ProbeOutcome outcome;
-                if (probes.Poll(i, outcome)) {
-                    resolve(i, outcome);
-                    break;
-                }
-                // While this row's probe runs, name the rows after it whose probes are done,
-                // rather than wait: that is how hung handles cost one time limit together.
-                bool resolvedAhead = false;
-                const std::size_t end = std::min(rows.size(), i + kResolveAhead);
-                for (std::size_t j = i + 1; j < end && !resolved[i].done; ++j) {
-                    if (resolved[j].done || !probes.Poll(j, outcome)) continue;
-                    resolve(j, outcome);
-                    resolvedAhead = true;
-                    if (probes.Poll(i, outcome)) resolve(i, outcome);
-                }
-                if (!resolvedAhead && !resolved[i].done) resolve(i, probes.Await(i));
+    void LimitNamesTo(std::vector<HandleTarget> targets) override {
+        std::vector<std::u16string> names;
+        for (const HandleTarget& target : targets)
+            for (const std::string& name : WindowsHandleNames(target.deviceForm, target.fullPath)) {
+                const std::wstring wide = NarrowToWide(name);
+                names.emplace_back(wide.begin(), wide.end());
             }
-            Resolved row = std::move(resolved[i]);
-            // Answered: no worker touches this copy again, so it can go now.
-            if (rows[i].copied && rows[i].local) {
-                closer.Close(rows[i].local);
-                rows[i].local = nullptr;
-            }
-            if (!visit(rows[i].processId, row.named, row.name)) break;
-        }
+        filter = std::make_unique<NameTailFilter>(names);
     }
+
+    void VisitNames(const Visitor& visit) override {
+        std::vector<ProbeItem> items;
+        items.reserve(rows.size());
+        for (const FileRow& row : rows) items.push_back(row.item);
+        // The pool copies, probes, names and closes ahead of us; rows are still taken in order.
+        ProbePool pool(std::move(items), filter.get());
+        std::string name;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const bool named = pool.TakeName(i, name);
+            if (!named) name.clear();
+            if (!visit(rows[i].processId, named, name)) break;
+        }
+    }  // the pool closes every copy it made before the visit returns
 
   private:
     void Read();
     IndexKind Learn(const std::vector<HandleEntry>& table, const std::vector<std::size_t>& tried,
-                    bool ownOnly, OwnerProcesses& owners,
-                    std::unordered_map<std::size_t, HANDLE>& fileCopies);
-    bool Bring(const HandleEntry& entry, OwnerProcesses& owners, HANDLE& local, bool& copied);
+                    bool ownOnly, std::unordered_map<std::size_t, HANDLE>& fileCopies);
 
+    OwnerProcesses owners;  // open while the snapshot lives: the pool copies from them
     std::vector<FileRow> rows;
-    BackgroundCloser closer;
+    std::vector<HANDLE> keptCopies;          // copies made while learning types, closed at the end
+    std::unique_ptr<NameTailFilter> filter;  // null: every row is named
 };
-
-bool WindowsFileHandles::Bring(const HandleEntry& entry, OwnerProcesses& owners, HANDLE& local,
-                               bool& copied) {
-    if (entry.ProcessId == GetCurrentProcessId()) {
-        local = entry.HandleValue;
-        copied = false;
-        return true;
-    }
-    HANDLE owner = owners.Get(entry.ProcessId);
-    if (!owner) return false;
-    local = DuplicateIntoSelf(owner, entry.HandleValue);
-    copied = true;
-    return local != nullptr;
-}
 
 // With `ownOnly`, only our own handles are asked (Unknown when there is none). A copy made to
 // learn a type that turns out to be "File" is kept in `fileCopies` (by row), so that no handle
 // is copied twice.
 IndexKind WindowsFileHandles::Learn(const std::vector<HandleEntry>& table,
                                     const std::vector<std::size_t>& candidates, bool ownOnly,
-                                    OwnerProcesses& owners,
                                     std::unordered_map<std::size_t, HANDLE>& fileCopies) {
     int witnesses = 0;
     bool isFile = false;
@@ -276,12 +162,11 @@ void WindowsFileHandles::Read() {
             if (list.size() < kTypeCandidates) list.push_back(i);
         }
 
-    OwnerProcesses owners;
     std::unordered_map<USHORT, IndexKind> kinds;
     std::unordered_map<std::size_t, HANDLE> fileCopies;
     bool fileIndexKnown = false;
     for (const auto& [typeIndex, list] : candidates) {
-        kinds[typeIndex] = Learn(table, list, true, owners, fileCopies);
+        kinds[typeIndex] = Learn(table, list, true, fileCopies);
         fileIndexKnown |= kinds[typeIndex] == IndexKind::File;
     }
     // Each type has one index. Once our own handles have shown the index of "File", no other
@@ -289,33 +174,43 @@ void WindowsFileHandles::Read() {
     for (const auto& [typeIndex, list] : candidates) {
         if (kinds[typeIndex] != IndexKind::Unknown) continue;
         kinds[typeIndex] =
-            fileIndexKnown ? IndexKind::Other : Learn(table, list, false, owners, fileCopies);
+            fileIndexKnown ? IndexKind::Other : Learn(table, list, false, fileCopies);
     }
 
     for (std::size_t i = 0; i < table.size(); ++i) {
         const HandleEntry& entry = table[i];
         const IndexKind kind = kinds[entry.ObjectTypeIndex];
-        FileRow row{entry.ProcessId, nullptr, false};
         if (auto kept = fileCopies.find(i); kept != fileCopies.end()) {
-            // Copied while learning, and already known to be a file.
-            row.local = kept->second;
-            row.copied = true;
-            rows.push_back(row);
+            // Copied while learning, and already known to be a file: used as it is.
+            keptCopies.push_back(kept->second);
+            rows.push_back({entry.ProcessId, {nullptr, kept->second}});
             continue;
         }
         if (kind == IndexKind::Other) continue;  // never copied
-        // A handle that cannot be brought over is left out, as one whose type cannot be read.
-        if (!Bring(entry, owners, row.local, row.copied)) continue;
+        if (entry.ProcessId == self) {
+            if (kind == IndexKind::AskEachHandle && !IsFile(entry.HandleValue)) continue;
+            rows.push_back({entry.ProcessId, {nullptr, entry.HandleValue}});
+            continue;
+        }
+        // A process that cannot be opened keeps its handles to itself: they are left out, as
+        // handles whose type cannot be read.
+        HANDLE owner = owners.Get(entry.ProcessId);
+        if (!owner) continue;
         if (kind == IndexKind::AskEachHandle) {
-            std::string typeName;
-            if (!QueryLocalObjectTypeName(row.local, typeName) || typeName != kFileType) {
-                if (row.copied) CloseHandle(row.local);
+            // Rare: the type could not be learned for the index, so this handle is copied now
+            // to be asked, and the copy is kept for naming.
+            HANDLE copy = DuplicateIntoSelf(owner, entry.HandleValue);
+            if (!copy) continue;
+            if (!IsFile(copy)) {
+                CloseHandle(copy);
                 continue;
             }
+            keptCopies.push_back(copy);
+            rows.push_back({entry.ProcessId, {nullptr, copy}});
+            continue;
         }
-        rows.push_back(row);
+        rows.push_back({entry.ProcessId, {owner, entry.HandleValue}});
     }
-    // The owners close here; the copies live until the snapshot goes.
 }
 
 }  // namespace

@@ -53,11 +53,11 @@ struct ObjectTypeInformationHead {
     UNICODE_STRING TypeName;
 };
 
-bool TooSmall(NTSTATUS status) {
+}  // namespace
+
+bool ObjectReplyTooSmall(NTSTATUS status) {
     return status == kInfoLengthMismatch || status == kBufferOverflow || status == kBufferTooSmall;
 }
-
-}  // namespace
 
 bool QueryObjectInformation(HANDLE local, ULONG infoClass, ObjectReply& reply) {
     ULONG length = kFirstReplyLength;
@@ -70,7 +70,7 @@ bool QueryObjectInformation(HANDLE local, ULONG infoClass, ObjectReply& reply) {
         const NTSTATUS status =
             NtApi.NtQueryObject(local, infoClass, reply.storage.data(), length, &needed);
         if (status == 0) return true;
-        if (!TooSmall(status)) return false;
+        if (!ObjectReplyTooSmall(status)) return false;
         // A reported length of 0, or one no larger than what we gave, is not to be trusted.
         const ULONG next = needed > length ? needed + 256 : length * 2;
         if (next > kLargestReply) return false;

@@ -48,6 +48,9 @@ struct ObjectReply {
 // platform asks for more (a bounded number of times). False unless the status is success.
 bool QueryObjectInformation(HANDLE local, ULONG infoClass, ObjectReply& reply);
 
+// Whether a query's status only says that the reply did not fit.
+bool ObjectReplyTooSmall(NTSTATUS status);
+
 // The counted string `text` that lies inside `reply`, converted to the active code page.
 // False when its characters do not lie inside the reply.
 bool ReadCountedReplyText(const ObjectReply& reply, const UNICODE_STRING& text,

@@ -3,14 +3,24 @@
 #include <algorithm>
 
 #include "sysinfo/win32/handle_access.h"
+#include "sysinfo/win32/handle_names.h"
 #include "sysinfo/win32/nt_api.h"
+#include "sysinfo/win32/object_types.h"
+#include "sysinfo/win32/wide_text.h"
 
 namespace vesperlin::win32 {
 
 namespace {
 
 constexpr ULONG kFileNameInformation = 9;
+constexpr ULONG kObjectNameInformation = 1;
 constexpr ULONG kProbeReplyLength = 4096;
+// A worker's object name reply; a longer name is left to the caller, whose buffer grows.
+constexpr ULONG kNameReplyLength = 8192;
+// Room for the names of a naming pool, in UTF-16 units per item (names are rarely longer;
+// those that do not fit are left to the caller too).
+constexpr LONG kNameUnitsPerItem = 192;
+constexpr LONG kLeastNameUnits = 64 * 1024;
 constexpr SIZE_T kProbeStackReserve = 64 * 1024;
 constexpr DWORD kTerminationWaitMs = 5000;
 // How often the caller looks for a worker stuck on one handle while it waits.
@@ -21,55 +31,163 @@ constexpr LONG kAwaitAhead = 32;
 constexpr LONG kPending = 0;
 constexpr LONG kFinished = 1;
 
+// What a worker of a naming pool learned of an item's name.
+constexpr LONG kNameUnread = 0;     // not asked (the probe-only pool, or not reached)
+constexpr LONG kNameRead = 1;       // in the shared name store
+constexpr LONG kNameFailed = 2;     // the query failed: the item has no name
+constexpr LONG kNameForCaller = 3;  // too long for the worker: the copy stays open for the caller
+constexpr LONG kCopyFailed = 4;
+constexpr LONG kNameSkipped = 5;  // the filter says it cannot be a looked-for file
+
 // A read that sees what another thread stored with an interlocked write.
-LONG Fetch(LONG volatile& value) {
-    return InterlockedExchangeAdd(&value, 0);
+LONG Fetch(const LONG volatile& value) {
+    return InterlockedCompareExchange(const_cast<LONG volatile*>(&value), 0, 0);
 }
 
 }  // namespace
 
+// One handle as the workers and the caller share it. A worker writes the fields after
+// `state` only before it sets `state` to kFinished; the caller reads them only after that, or
+// after the worker has been confirmed ended.
+struct ProbePool::Item {
+    HANDLE owner = nullptr;
+    HANDLE handle = nullptr;
+    HANDLE copy = nullptr;  // our copy while it is open
+    LONG state = kPending;
+    LONG status = 0;
+    LONG name = kNameUnread;
+    LONG nameOffset = 0;
+    LONG nameUnits = 0;
+    LONG copied = 0;
+};
+
 // Everything the workers touch. Allocated, sized and filled before the first worker starts and
 // never resized while one lives; deliberately leaked if a worker cannot be confirmed ended.
 struct ProbePool::Shared {
-    std::vector<HANDLE> handles;
-    std::vector<LONG> statuses;
-    std::vector<LONG> states;  // kPending until the worker's call returned
+    std::vector<Item> items;
     LONG count = 0;
-    volatile LONG next = 0;      // the next handle to take
-    volatile LONG stop = 0;      // take no more handles
-    volatile LONG awaited = -1;  // the handle the caller waits for
-    HANDLE progress = nullptr;   // set when the awaited handle is done
+    bool naming = false;
+    const NameTailFilter* filter = nullptr;
+    LONG next = 0;              // the next handle to take
+    LONG stop = 0;              // take no more handles
+    LONG awaited = -1;          // the handle the caller waits for
+    HANDLE progress = nullptr;  // set when the awaited handle is done
     std::vector<Slot> slots;
+    std::unique_ptr<wchar_t[]> names;  // the names read, one after another
+    LONG namesCapacity = 0;
+    LONG namesUsed = 0;
 };
 
 struct ProbePool::Slot {
     Shared* shared = nullptr;
-    volatile LONG current = -1;  // the handle being probed, -1 between handles
+    LONG current = -1;  // the handle being worked on, -1 between handles
     HANDLE thread = nullptr;
     // Caller only: which handle it last saw this worker on, and since when.
     LONG watchedItem = -1;
     ULONGLONG watchedSince = 0;
+    alignas(8) unsigned char reply[kNameReplyLength];
 };
 
 namespace {
 
-// Takes handles until none is left. May be terminated at any instruction while it probes: it
-// allocates nothing, takes no lock and calls nothing but the probe and SetEvent.
+// Whether the path a finished probe read may belong to a looked-for file. A probe that failed,
+// or whose path did not fit, tells nothing: its handle is named as any other.
+bool ProbeAdmits(const NameTailFilter& filter, NTSTATUS status, const unsigned char* reply) {
+    if (status != 0) return true;
+    const auto* info = reinterpret_cast<const FILE_NAME_INFORMATION*>(reply);
+    if (info->FileNameLength > kProbeReplyLength - sizeof(ULONG)) return true;
+    return filter.Admits(reinterpret_cast<const char16_t*>(info->FileName),
+                         info->FileNameLength / sizeof(WCHAR));
+}
+
+// The object name of `local` into the shared store. Runs on a worker: no allocation, no lock.
+void ReadNameOnWorker(ProbePool::Shared& shared, ProbePool::Slot& slot, ProbePool::Item& item,
+                      HANDLE local) {
+    ULONG needed = 0;
+    const NTSTATUS status =
+        NtApi.NtQueryObject(local, kObjectNameInformation, slot.reply, kNameReplyLength, &needed);
+    if (status != 0) {
+        item.name = ObjectReplyTooSmall(status) ? kNameForCaller : kNameFailed;
+        return;
+    }
+    const auto* text = reinterpret_cast<const UNICODE_STRING*>(slot.reply);
+    const LONG units = text->Length / sizeof(wchar_t);
+    if (units == 0) {
+        item.nameUnits = 0;
+        item.name = kNameRead;
+        return;
+    }
+    // The text must lie inside the reply, as the caller's own query demands.
+    const auto* begin = reinterpret_cast<const unsigned char*>(text->Buffer);
+    const unsigned char* end = slot.reply + kNameReplyLength;
+    if (begin < slot.reply || begin > end || static_cast<ULONG>(end - begin) < text->Length) {
+        item.name = kNameFailed;
+        return;
+    }
+    LONG offset;
+    do {
+        offset = Fetch(shared.namesUsed);
+        if (offset > shared.namesCapacity - units) {
+            item.name = kNameForCaller;
+            return;
+        }
+    } while (InterlockedCompareExchange(&shared.namesUsed, offset + units, offset) != offset);
+    const wchar_t* from = text->Buffer;
+    wchar_t* to = shared.names.get() + offset;
+    for (LONG i = 0; i < units; ++i) to[i] = from[i];
+    item.nameOffset = offset;
+    item.nameUnits = units;
+    item.name = kNameRead;
+}
+
+// Takes handles until none is left. May be terminated at any instruction while it works on a
+// handle: it allocates nothing, takes no lock and calls only the platform's handle and query
+// functions and SetEvent. A copy is written by the platform straight into the item, so that
+// the caller finds and closes it even when the worker is ended right after the copy.
 DWORD WINAPI PooledProbeWorker(LPVOID parameter) {
     auto* slot = static_cast<ProbePool::Slot*>(parameter);
     ProbePool::Shared* shared = slot->shared;
     IO_STATUS_BLOCK statusBlock;
     alignas(8) unsigned char reply[kProbeReplyLength];
     for (;;) {
-        if (shared->stop) break;
+        if (Fetch(shared->stop)) break;
         const LONG index = InterlockedIncrement(&shared->next) - 1;
         if (index >= shared->count) break;
+        ProbePool::Item& item = shared->items[index];
         InterlockedExchange(&slot->current, index);
-        shared->statuses[index] = NtApi.NtQueryInformationFile(
-            shared->handles[index], &statusBlock, reply, kProbeReplyLength, kFileNameInformation);
-        InterlockedExchange(&shared->states[index], kFinished);
+        HANDLE local = item.handle;
+        if (item.owner) {
+            if (DuplicateHandle(item.owner, item.handle, GetCurrentProcess(), &item.copy, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS)) {
+                item.copied = 1;
+                local = item.copy;
+            } else {
+                item.copy = nullptr;
+                item.name = kCopyFailed;
+                local = nullptr;
+            }
+        }
+        if (local) {
+            item.status = NtApi.NtQueryInformationFile(local, &statusBlock, reply,
+                                                       kProbeReplyLength, kFileNameInformation);
+            if (shared->naming) {
+                if (shared->filter && !ProbeAdmits(*shared->filter, item.status, reply))
+                    item.name = kNameSkipped;
+                else
+                    ReadNameOnWorker(*shared, *slot, item, local);
+            }
+        }
+        // Done with the copy unless the caller still has to name it. It leaves the item before
+        // it is closed: a worker ended in between leaks it rather than have it closed twice.
+        HANDLE done = nullptr;
+        if (item.owner && item.name != kNameForCaller) {
+            done = item.copy;
+            item.copy = nullptr;
+        }
         InterlockedExchange(&slot->current, -1);
-        if (shared->awaited == index) SetEvent(shared->progress);
+        InterlockedExchange(&item.state, kFinished);
+        if (Fetch(shared->awaited) == index) SetEvent(shared->progress);
+        if (done) CloseHandle(done);
     }
     return 0;
 }
@@ -77,15 +195,44 @@ DWORD WINAPI PooledProbeWorker(LPVOID parameter) {
 }  // namespace
 
 ProbePool::ProbePool(std::vector<HANDLE> handles, std::size_t workers)
+    : ProbePool(
+          [&] {
+              std::vector<Item> items(handles.size());
+              for (std::size_t i = 0; i < handles.size(); ++i) items[i].handle = handles[i];
+              return items;
+          }(),
+          false, nullptr, workers) {}
+
+ProbePool::ProbePool(std::vector<ProbeItem> requests, const NameTailFilter* filter,
+                     std::size_t workers)
+    : ProbePool(
+          [&] {
+              std::vector<Item> items(requests.size());
+              for (std::size_t i = 0; i < requests.size(); ++i) {
+                  items[i].owner = requests[i].owner;
+                  items[i].handle = requests[i].handle;
+              }
+              return items;
+          }(),
+          true, filter, workers) {}
+
+ProbePool::ProbePool(std::vector<Item> items, bool naming, const NameTailFilter* filter,
+                     std::size_t workers)
     : shared(std::make_unique<Shared>()),
-      outcomes(handles.size(), ProbeOutcome::NotRun),
-      decided(handles.size(), false) {
-    shared->count = static_cast<LONG>(handles.size());
+      outcomes(items.size(), ProbeOutcome::NotRun),
+      decided(items.size(), false),
+      requests(items.size()) {
+    for (std::size_t i = 0; i < items.size(); ++i) requests[i] = {items[i].owner, items[i].handle};
+    shared->count = static_cast<LONG>(items.size());
+    shared->naming = naming;
+    shared->filter = filter;
     // No more workers than handles: a worker that would find nothing to take is not started.
-    shared->slots.resize(std::max<std::size_t>(1, std::min(workers, handles.size())));
-    shared->statuses.assign(handles.size(), 0);
-    shared->states.assign(handles.size(), kPending);
-    shared->handles = std::move(handles);
+    shared->slots.resize(std::max<std::size_t>(1, std::min(workers, items.size())));
+    shared->items = std::move(items);
+    if (naming) {
+        shared->namesCapacity = std::max(kLeastNameUnits, shared->count * kNameUnitsPerItem);
+        shared->names.reset(new wchar_t[static_cast<std::size_t>(shared->namesCapacity)]);
+    }
     for (Slot& slot : shared->slots) slot.shared = shared.get();
     shared->progress = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 }
@@ -119,14 +266,18 @@ void ProbePool::GiveUpOnUnclaimed() {
     InterlockedExchange(&shared->next, shared->count);
 }
 
+void ProbePool::GiveUpOnAll() {
+    shared.release();  // deliberately leaked: that worker may still write into it
+    for (std::size_t i = 0; i < outcomes.size(); ++i)
+        if (!decided[i]) outcomes[i] = ProbeOutcome::NotRun, decided[i] = true;
+}
+
 void ProbePool::Watch() {
     const ULONGLONG now = GetTickCount64();
     lastWatch = now;
+    // A worker ends by itself only when no handle is left to take, so ended workers are not
+    // looked for here (asking costs a round trip to the platform); the destructor reaps them.
     for (Slot& slot : shared->slots) {
-        if (slot.thread && WaitForSingleObject(slot.thread, 0) == WAIT_OBJECT_0) {
-            CloseHandle(slot.thread);  // ended by itself: nothing left to take
-            slot.thread = nullptr;
-        }
         if (!slot.thread) {
             // A worker that was replaced is started again only while handles are left.
             if (!shared->stop && Fetch(shared->next) < shared->count && !StartWorker(slot) &&
@@ -141,15 +292,13 @@ void ProbePool::Watch() {
             continue;
         }
         if (now - slot.watchedSince < ProbeTimeLimitMs) continue;
-        if (Fetch(shared->states[current]) == kFinished) continue;  // done, just not yet moved on
+        if (Fetch(shared->items[current].state) == kFinished) continue;  // not yet moved on
         ++handlePassCounters.probeTimeouts;
         TerminateThread(slot.thread, 0);
         // Termination is asynchronous: the shared record and the handle stay untouched
         // until the thread object is signalled.
         if (WaitForSingleObject(slot.thread, kTerminationWaitMs) != WAIT_OBJECT_0) {
-            shared.release();  // deliberately leaked: that worker may still write into it
-            for (std::size_t i = 0; i < outcomes.size(); ++i)
-                if (!decided[i]) outcomes[i] = ProbeOutcome::NotRun, decided[i] = true;
+            GiveUpOnAll();
             return;
         }
         CloseHandle(slot.thread);
@@ -168,7 +317,7 @@ bool ProbePool::Poll(std::size_t index, ProbeOutcome& outcome) {
             index < outcomes.size() && decided[index] ? outcomes[index] : ProbeOutcome::NotRun;
         return true;
     }
-    if (!decided[index] && Fetch(shared->states[index]) == kFinished) {
+    if (!decided[index] && Fetch(shared->items[index].state) == kFinished) {
         outcomes[index] = ProbeOutcome::Finished;
         decided[index] = true;
     }
@@ -183,18 +332,60 @@ ProbeOutcome ProbePool::Await(std::size_t index) {
     const LONG item = static_cast<LONG>(index);
     for (;;) {
         ProbeOutcome outcome;
-        if (Poll(index, outcome)) return outcome;
-        Watch();
+        if (Poll(index, outcome)) return outcome;  // also watches the workers, now and then
         if (!shared) return outcomes[index];
         if (decided[index]) continue;
         // Being woken costs more than a probe; when the workers are behind, sleep until they
         // are a stretch ahead instead of waking for every handle.
         LONG target = std::min<LONG>(item + kAwaitAhead, shared->count - 1);
-        if (Fetch(shared->states[target]) == kFinished) target = item;
+        if (Fetch(shared->items[target].state) == kFinished) target = item;
         InterlockedExchange(&shared->awaited, target);
-        if (Fetch(shared->states[index]) != kFinished && Fetch(shared->states[target]) != kFinished)
+        if (Fetch(shared->items[index].state) != kFinished &&
+            Fetch(shared->items[target].state) != kFinished)
             WaitForSingleObject(shared->progress, kWatchIntervalMs);
         InterlockedExchange(&shared->awaited, -1);
+    }
+}
+
+bool ProbePool::TakeName(std::size_t index, std::string& name) {
+    if (index >= outcomes.size()) return false;
+    const ProbeOutcome outcome = Await(index);
+    if (outcome == ProbeOutcome::TimedOut) {
+        // Its name query would block us as it blocked the probe.
+        name.clear();
+        return true;
+    }
+    const ProbeItem& request = requests[index];
+    if (outcome == ProbeOutcome::NotRun) {
+        // No worker had it (or none can be trusted any more): named here, unprobed.
+        if (!ntApiBound) return false;
+        HANDLE local =
+            request.owner ? DuplicateIntoSelf(request.owner, request.handle) : request.handle;
+        if (!local) return false;
+        const bool named = QueryLocalObjectName(local, name);
+        if (request.owner) CloseHandle(local);
+        return named;
+    }
+    Item& item = shared->items[index];
+    switch (item.name) {
+        case kNameRead: {
+            UNICODE_STRING text;
+            text.Length = text.MaximumLength = static_cast<USHORT>(item.nameUnits * 2);
+            text.Buffer = shared->names.get() + item.nameOffset;
+            CountedWideToNarrow(&text, name);
+            return true;
+        }
+        case kNameForCaller: {
+            HANDLE local = request.owner ? item.copy : request.handle;
+            const bool named = QueryLocalObjectName(local, name);
+            if (request.owner) {
+                item.copy = nullptr;
+                CloseHandle(local);
+            }
+            return named;
+        }
+        default:
+            return false;
     }
 }
 
@@ -219,6 +410,11 @@ ProbePool::~ProbePool() {
     if (leak) {
         shared.release();  // deliberately leaked: a worker may still write into it
         return;
+    }
+    // Every worker has ended: the copies still open (hung, or never asked for) go now.
+    for (Item& item : shared->items) {
+        handlePassCounters.handlesCopied += static_cast<std::size_t>(item.copied);
+        if (item.owner && item.copy) CloseHandle(item.copy);
     }
     CloseHandle(shared->progress);
 }

@@ -2,16 +2,26 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "scripted_nt_api.h"
 #include "support/holder_process.h"
+#include "sysinfo/name_tail_filter.h"
 #include "sysinfo/win32/handle_access.h"
+#include "sysinfo/win32/handle_snapshot.h"
+#include "sysinfo/win32/nt_api.h"
 
 using namespace vesperlin::win32;
+using vesperlin::NameTailFilter;
+using vesperlin::testing::DeviceFormOf;
+using vesperlin::testing::HolderProcess;
 using vesperlin::testing::MarkedFileBlocker;
+using vesperlin::testing::NamesDiskPath;
 using vesperlin::testing::NtApiRestorer;
+using vesperlin::testing::ObjectQueryCounter;
 using vesperlin::testing::OwnHandleCount;
 using vesperlin::testing::OwnThreadCount;
 using vesperlin::testing::TempFolder;
@@ -126,4 +136,117 @@ TEST_F(ProbePoolTest, AnswersForLaterHandlesWhileAnEarlierProbeStillHangs) {
     EXPECT_EQ(pool.Await(0), ProbeOutcome::TimedOut);
     EXPECT_TRUE(pool.Poll(0, outcome));
     EXPECT_EQ(outcome, ProbeOutcome::TimedOut);
+}
+
+namespace {
+
+// A helper process's file handles, ready for a naming pool.
+class NamingPoolTest : public ::testing::Test {
+  protected:
+    void Hold(const std::vector<std::string>& names) {
+        std::vector<std::string> options;
+        for (const std::string& name : names) {
+            paths.push_back(folder.MakeFile(name));
+            options.push_back("--file");
+            options.push_back(paths.back());
+        }
+        holder = std::make_unique<HolderProcess>(options);
+        ASSERT_TRUE(holder->Started());
+        owner = OpenProcessForDuplicate(holder->Id());
+        ASSERT_NE(owner, nullptr);
+        HandleSnapshot files(holder->Id(), true, "File");
+        for (const HandleEntry& entry : files.Entries())
+            items.push_back({owner, entry.HandleValue});
+        ASSERT_GE(items.size(), names.size());
+    }
+    void TearDown() override {
+        if (owner) CloseHandle(owner);
+    }
+    // Which of `paths` each item was named as (-1: none of them), and whether it was named.
+    std::vector<int> Names(ProbePool& pool, std::vector<bool>* named = nullptr) {
+        std::vector<int> which;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            std::string name = "unchanged";
+            const bool ok = pool.TakeName(i, name);
+            if (named) named->push_back(ok);
+            int found = -1;
+            for (std::size_t p = 0; p < paths.size(); ++p)
+                if (ok && NamesDiskPath(name, paths[p])) found = static_cast<int>(p);
+            which.push_back(found);
+        }
+        return which;
+    }
+    static int Count(const std::vector<int>& which, int value) {
+        return static_cast<int>(std::count(which.begin(), which.end(), value));
+    }
+
+    TempFolder folder;
+    std::vector<std::string> paths;
+    std::unique_ptr<HolderProcess> holder;
+    HANDLE owner = nullptr;
+    std::vector<ProbeItem> items;
+};
+
+}  // namespace
+
+TEST_F(NamingPoolTest, NamesEveryHandleOfAnotherProcessAndClosesEveryCopy) {
+    Hold({"one.txt", "two.txt", "three.txt"});
+    { ProbePool warmUp(items); }  // whatever the runtime sets up once is not a leak
+    const std::size_t ownHandles = OwnHandleCount();
+    const HandlePassCounters before = handlePassCounters;
+    std::vector<int> which;
+    {
+        ProbePool pool(items);
+        which = Names(pool);
+    }
+    for (int p = 0; p < 3; ++p) EXPECT_EQ(Count(which, p), 1) << paths[p];
+    EXPECT_EQ(OwnHandleCount(), ownHandles);
+    EXPECT_EQ(handlePassCounters.handlesCopied - before.handlesCopied, items.size());
+    EXPECT_LE(handlePassCounters.threadsCreated - before.threadsCreated, ProbePoolSize);
+}
+
+TEST_F(NamingPoolTest, NamesOnlyWhatTheFilterAdmitsAndAsksNoOtherName) {
+    Hold({"skip-a.txt", "wanted.txt", "skip-b.txt"});
+    std::vector<std::u16string> looked;
+    for (const std::string& form : {"\\??\\" + paths[1], DeviceFormOf(paths[1])}) {
+        const std::wstring wide(form.begin(), form.end());  // the test folder's path is ASCII
+        looked.emplace_back(wide.begin(), wide.end());
+    }
+    const NameTailFilter filter(looked);
+    NtApiRestorer restorer;
+    ObjectQueryCounter::Install(restorer);
+    std::vector<bool> named;
+    std::vector<int> which;
+    {
+        ProbePool pool(items, &filter);
+        which = Names(pool, &named);
+    }
+    EXPECT_EQ(Count(which, 1), 1);
+    EXPECT_EQ(Count(which, 0) + Count(which, 2), 0);
+    // The two other files were turned away by their probed path, without a name query.
+    EXPECT_GE(ObjectQueryCounter::nameQueries, 1);
+    EXPECT_LE(ObjectQueryCounter::nameQueries, static_cast<int>(items.size()) - 2);
+    EXPECT_LE(std::count(named.begin(), named.end(), true),
+              static_cast<std::ptrdiff_t>(items.size()) - 2);
+}
+
+TEST_F(NamingPoolTest, GivesAHungHandleTheEmptyNameAndOneThatCannotBeCopiedNone) {
+    Hold({"blocked-pool.txt", "fine.txt"});
+    items.push_back({owner, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0xFFF0))});
+    NtApiRestorer restorer;
+    MarkedFileBlocker::Install(restorer);
+    const std::size_t ownHandles = OwnHandleCount();
+    const std::size_t threads = OwnThreadCount();
+    std::vector<bool> named;
+    std::vector<int> which;
+    {
+        ProbePool pool(items);
+        which = Names(pool, &named);
+    }
+    EXPECT_EQ(MarkedFileBlocker::hung.load(), 1);
+    EXPECT_EQ(Count(which, 1), 1);  // the fine one
+    EXPECT_EQ(Count(which, 0), 0);  // the hung one has the empty name...
+    EXPECT_FALSE(named.back());     // ...and the one that cannot be copied none at all
+    EXPECT_EQ(OwnHandleCount(), ownHandles);
+    EXPECT_EQ(OwnThreadCount(), threads);
 }
