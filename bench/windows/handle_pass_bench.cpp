@@ -2,7 +2,7 @@
 // (the "File" handle snapshot and the naming of every row) several times, and prints what each
 // run cost: wall time, processes opened, handles copied, probe threads started, time-outs.
 //   handle-pass-bench.exe [--processes N] [--files N] [--pipes N] [--holders N] [--blocked N]
-//                         [--runs N]
+//                         [--runs N] [--all-names]
 #include <windows.h>
 
 #include <algorithm>
@@ -18,7 +18,9 @@
 #include "sysinfo/messages.h"
 #include "sysinfo/win32/file_handles.h"
 #include "sysinfo/win32/handle_access.h"
+#include "sysinfo/win32/handle_snapshot.h"
 #include "sysinfo/win32/nt_api.h"
+#include "sysinfo/win32/object_types.h"
 
 using namespace vesperlin;
 using vesperlin::testing::HolderProcess;
@@ -62,6 +64,94 @@ bool SameIgnoringCase(const std::string& a, const std::string& b) {
            });
 }
 
+double Millis(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) /
+           static_cast<double>(frequency.QuadPart);
+}
+
+// The least the platform charges for the pass: the steps every "File" handle of another
+// process needs (copy, probe, close; then the same with the name asked too), done bare by a
+// few threads with nothing else around them. Under Wine each step is a round trip to the one
+// Wine server, which no number of threads makes cheaper.
+struct FloorWork {
+    std::vector<win32::HandleEntry> rows;
+    std::vector<HANDLE> owners;  // per row
+    bool name = false;
+    volatile LONG next = 0;
+};
+
+DWORD WINAPI FloorWorker(LPVOID parameter) {
+    auto* work = static_cast<FloorWork*>(parameter);
+    IO_STATUS_BLOCK block;
+    alignas(8) static thread_local unsigned char reply[8192];
+    for (;;) {
+        const LONG i = InterlockedIncrement(&work->next) - 1;
+        if (i >= static_cast<LONG>(work->rows.size())) return 0;
+        HANDLE copy = nullptr;
+        if (!DuplicateHandle(work->owners[i], work->rows[i].HandleValue, GetCurrentProcess(), &copy,
+                             0, FALSE, DUPLICATE_SAME_ACCESS))
+            continue;
+        realFileQuery(copy, &block, reply, sizeof(reply), 9);
+        ULONG needed = 0;
+        if (work->name) win32::NtApi.NtQueryObject(copy, 1, reply, sizeof(reply), &needed);
+        CloseHandle(copy);
+    }
+}
+
+void MeasureFloor(int threads) {
+    std::vector<win32::HandleEntry> table;
+    if (!win32::ReadSystemHandleTable(table)) return;
+    // The "File" index, learned from a handle of our own.
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    HANDLE file =
+        CreateFileA(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    USHORT fileIndex = 0;
+    for (const auto& row : table)
+        if (row.ProcessId == GetCurrentProcessId() && row.HandleValue == file)
+            fileIndex = row.ObjectTypeIndex;
+    std::vector<win32::HandleEntry> again;
+    win32::ReadSystemHandleTable(again);
+    for (const auto& row : again)
+        if (row.ProcessId == GetCurrentProcessId() && row.HandleValue == file)
+            fileIndex = row.ObjectTypeIndex;
+    CloseHandle(file);
+    std::vector<std::pair<DWORD, HANDLE>> opened;
+    for (bool name : {false, true}) {
+        FloorWork work;
+        work.name = name;
+        for (const auto& row : again) {
+            if (row.ObjectTypeIndex != fileIndex || row.ProcessId == GetCurrentProcessId())
+                continue;
+            HANDLE owner = nullptr;
+            for (const auto& [id, process] : opened)
+                if (id == row.ProcessId) owner = process;
+            if (!owner) {
+                owner = OpenProcess(PROCESS_DUP_HANDLE, FALSE, row.ProcessId);
+                if (!owner) continue;
+                opened.emplace_back(row.ProcessId, owner);
+            }
+            work.rows.push_back(row);
+            work.owners.push_back(owner);
+        }
+        LARGE_INTEGER start, end;
+        QueryPerformanceCounter(&start);
+        std::vector<HANDLE> workers;
+        for (int t = 0; t < threads; ++t)
+            if (HANDLE worker = CreateThread(nullptr, 0, FloorWorker, &work, 0, nullptr))
+                workers.push_back(worker);
+        WaitForMultipleObjects(static_cast<DWORD>(workers.size()), workers.data(), TRUE, INFINITE);
+        QueryPerformanceCounter(&end);
+        for (HANDLE worker : workers) CloseHandle(worker);
+        std::printf(
+            "floor, %zu handles, %d threads, copy + probe%s + close, nothing else: %.1f ms\n",
+            work.rows.size(), threads, name ? " + name" : "", Millis(start, end));
+    }
+    for (const auto& [id, process] : opened) CloseHandle(process);
+}
+
 int Option(int argc, char** argv, const char* name, int fallback) {
     for (int i = 1; i + 1 < argc; ++i)
         if (std::strcmp(argv[i], name) == 0) return std::atoi(argv[i + 1]);
@@ -78,6 +168,8 @@ int main(int argc, char** argv) {
     load.holders = Option(argc, argv, "--holders", load.holders);
     load.blocked = Option(argc, argv, "--blocked", load.blocked);
     load.runs = std::max(1, Option(argc, argv, "--runs", load.runs));
+    bool allNames = false;  // --all-names: name every handle, as a visit without a limit does
+    for (int i = 1; i < argc; ++i) allNames |= std::strcmp(argv[i], "--all-names") == 0;
 
     if (!win32::ntApiBound) {
         std::fprintf(stderr, "native entry points not bound\n");
@@ -155,6 +247,7 @@ int main(int argc, char** argv) {
                     1e6 * static_cast<double>(end.QuadPart - start.QuadPart) /
                         static_cast<double>(frequency.QuadPart) / kPairs);
     }
+    MeasureFloor(static_cast<int>(win32::ProbePoolSize));
     // One holder process keeps at most one blocked pipe (both ends are "File" handles).
     std::printf(
         "load: %d processes x %d files, %d blocked pipes, target held by %d, "
@@ -173,6 +266,8 @@ int main(int argc, char** argv) {
         std::size_t rows = 0, named = 0, hits = 0;
         {
             auto snapshot = win32::TakeFileHandleSnapshot(messages);
+            // As the usage query does: only handles that may be the target need naming.
+            if (!allNames) snapshot->LimitNamesTo({{deviceForm, target}});
             QueryPerformanceCounter(&taken);
             rows = snapshot->Count();
             snapshot->VisitNames([&](ProcessId, bool isNamed, const std::string& name) {

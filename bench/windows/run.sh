@@ -2,6 +2,7 @@
 # Builds the handle pass benchmark with the windows preset and runs it under Wine.
 #   bench/windows/run.sh [BUILD_DIR] [-- BENCH OPTIONS...]
 # Options of the benchmark: --processes N --files N --pipes N --holders N --blocked N --runs N
+#   --all-names (name every handle instead of only those that may be the target)
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$root/build/bench-win}

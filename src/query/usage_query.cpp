@@ -86,6 +86,7 @@ bool QueryPath(System& system, ResultList& results, Messages& messages, const st
             messages.Show(kNoHandleHead);
             return true;
         }
+        handles->LimitNamesTo({{deviceForm, fullPath}});
         // Handle hits are named from a snapshot of their own: processes may have come and gone
         // while the module pass ran.
         const auto names = system.TakeProcessSnapshot();
@@ -138,21 +139,27 @@ ListQueryEnd RunListQuery(System& system, ResultList& results,
     const auto handles = system.TakeFileHandleSnapshot();
     if (handles->Count() == 0) return ListQueryEnd::Stopped;
     const auto names = system.TakeProcessSnapshot();
-    // Device forms are cached for the same reason; every element is still translated as the
-    // list holds it, and a failed translation still stops the query at the first handle.
-    std::vector<std::optional<std::string>> deviceForms(paths.size());
+    // Each element is translated once, as the list holds it, before the visit: then only
+    // handles that may name an element need naming. Translation stops at the first element
+    // that cannot be translated; the visit then stops at that element of the first handle, as
+    // it always has, and since it goes no further nothing is limited.
+    std::vector<std::string> deviceForms;
+    std::vector<HandleTarget> targets;
+    for (const std::string& path : paths) {
+        std::string deviceForm;
+        if (!system.GetDeviceFileName(path, deviceForm)) break;
+        deviceForms.push_back(deviceForm);
+        targets.push_back({std::move(deviceForm), path});
+    }
+    if (targets.size() == paths.size()) handles->LimitNamesTo(std::move(targets));
     bool stopped = false;
     handles->VisitNames([&](ProcessId processId, bool named, const std::string& name) {
         for (std::size_t i = 0; i < paths.size(); ++i) {
-            if (!deviceForms[i]) {
-                std::string deviceForm;
-                if (!system.GetDeviceFileName(paths[i], deviceForm)) {
-                    stopped = true;
-                    return false;
-                }
-                deviceForms[i] = std::move(deviceForm);
+            if (i == deviceForms.size()) {
+                stopped = true;
+                return false;
             }
-            if (named && system.HandleMatches(name, *deviceForms[i], paths[i])) {
+            if (named && system.HandleMatches(name, deviceForms[i], paths[i])) {
                 reporter.Report(*names, processId, paths[i], false, true);
             }
         }

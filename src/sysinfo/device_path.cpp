@@ -133,4 +133,15 @@ std::string Win32NamespaceForm(const std::string& fullPath) {
     return std::string();
 }
 
+std::vector<std::string> WindowsHandleNames(const std::string& deviceForm,
+                                            const std::string& fullPath) {
+    // Windows names a disk file by its device path; Wine by its native namespace form
+    // (\??\C:\dir\file). Either one names the file.
+    std::vector<std::string> names;
+    if (!deviceForm.empty()) names.push_back(deviceForm);
+    std::string namespaceForm = Win32NamespaceForm(fullPath);
+    if (!namespaceForm.empty()) names.push_back(std::move(namespaceForm));
+    return names;
+}
+
 }  // namespace vesperlin

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace vesperlin {
 
@@ -22,5 +23,10 @@ bool GetDeviceFileName(const std::string& path, std::string& deviceForm,
 // C:\dir\file -> \??\C:\dir\file, \\server\share\file -> \??\UNC\server\share\file. Empty when
 // the path is neither a drive path nor a server path.
 std::string Win32NamespaceForm(const std::string& fullPath);
+
+// Every handle name that names the file with this device form and full path on Windows and
+// under Wine: the device form and the namespace form, those that are not empty.
+std::vector<std::string> WindowsHandleNames(const std::string& deviceForm,
+                                            const std::string& fullPath);
 
 }  // namespace vesperlin

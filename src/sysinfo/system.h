@@ -17,7 +17,7 @@ using ProcessId = std::uint32_t;
 // Identifier -> image name, as read at one moment. Lookup of a process that was not listed
 // answers false; after a failed reading every lookup answers false.
 class ProcessNames {
-public:
+  public:
     virtual ~ProcessNames() = default;
     virtual bool Lookup(ProcessId processId, std::string& imageName) const = 0;
 };
@@ -28,24 +28,34 @@ struct ModuleRecord {
     std::string path;  // full path as the platform reports it
 };
 
+// A file a query looks for, in the two forms that System::HandleMatches takes.
+struct HandleTarget {
+    std::string deviceForm;
+    std::string fullPath;
+};
+
 // The open "File" handles of the system at one moment, in the order of the system's table.
 class FileHandleSnapshot {
-public:
+  public:
     virtual ~FileHandleSnapshot() = default;
     virtual std::size_t Count() const = 0;
+    // Before a visit: the files the visit looks for. Naming is the costly part of a visit, and a
+    // snapshot that can tell cheaply that a row names none of them may visit it unnamed instead;
+    // a row that System::HandleMatches would accept for one of them is always named. Without a
+    // call every row is named.
+    virtual void LimitNamesTo(std::vector<HandleTarget> targets) { (void)targets; }
     // Visits every row in table order with its resolved name. `named` is false when the
     // name could not be resolved (such a row matches nothing). The walk stops as soon as
     // `visit` returns false. Resolving may run ahead of the visit, but rows are always
     // reported in table order.
-    using Visitor =
-        std::function<bool(ProcessId processId, bool named, const std::string& name)>;
+    using Visitor = std::function<bool(ProcessId processId, bool named, const std::string& name)>;
     virtual void VisitNames(const Visitor& visit) = 0;
 };
 
 enum class PathKind { File, Folder, Unreadable };
 
 class System {
-public:
+  public:
     virtual ~System() = default;
 
     // Reads the process list. Never null; on failure (already reported through the

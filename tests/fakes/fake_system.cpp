@@ -24,18 +24,37 @@ class FakeProcessNames : public ProcessNames {
     bool failed;
 };
 
+// Honours a limit as strictly as any snapshot may: once limited, only rows that the system
+// matches with one of the targets are named. A query that limits to the wrong targets loses
+// its hits here.
 class FakeHandleSnapshot : public FileHandleSnapshot {
   public:
-    explicit FakeHandleSnapshot(std::vector<FakeSystem::FileHandle> rows) : rows(std::move(rows)) {}
+    FakeHandleSnapshot(FakeSystem& system, std::vector<FakeSystem::FileHandle> rows)
+        : system(system), rows(std::move(rows)) {}
     std::size_t Count() const override { return rows.size(); }
+    void LimitNamesTo(std::vector<HandleTarget> limit) override {
+        system.handleLimits.push_back(limit);
+        targets = std::move(limit);
+        limited = true;
+    }
     void VisitNames(const Visitor& visit) override {
         for (const auto& row : rows) {
-            if (!visit(row.processId, row.named, row.named ? row.name : std::string())) return;
+            const bool named = row.named && (!limited || MayMatch(row.name));
+            if (!visit(row.processId, named, named ? row.name : std::string())) return;
         }
     }
 
   private:
+    bool MayMatch(const std::string& name) const {
+        return std::any_of(targets.begin(), targets.end(), [&](const HandleTarget& target) {
+            return system.HandleMatches(name, target.deviceForm, target.fullPath);
+        });
+    }
+
+    FakeSystem& system;
     std::vector<FakeSystem::FileHandle> rows;
+    std::vector<HandleTarget> targets;
+    bool limited = false;
 };
 
 char Upper(char c) {
@@ -79,7 +98,7 @@ bool FakeSystem::TakeModuleSnapshot(std::vector<ModuleRecord>& out) {
 
 std::unique_ptr<FileHandleSnapshot> FakeSystem::TakeFileHandleSnapshot() {
     ++handleSnapshotsTaken;
-    return std::make_unique<FakeHandleSnapshot>(handles);
+    return std::make_unique<FakeHandleSnapshot>(*this, handles);
 }
 
 bool FakeSystem::GetFullPath(const std::string& path, std::string& fullPath) {

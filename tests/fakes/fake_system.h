@@ -56,7 +56,8 @@ class FakeSystem : public System {
     // --- what happened ---
     std::size_t processSnapshotsTaken = 0;
     std::size_t handleSnapshotsTaken = 0;
-    std::vector<std::string> translated;  // every path handed to GetDeviceFileName
+    std::vector<std::string> translated;                  // every path handed to GetDeviceFileName
+    std::vector<std::vector<HandleTarget>> handleLimits;  // every limit put on a handle snapshot
 
     // Rule used by GetFullPath: absolute paths stay, others get currentFolder in front;
     // "." and ".." segments are not resolved (tests do not need them).

@@ -88,11 +88,9 @@ bool Win32System::ModuleMatches(const std::string& modulePath, const std::string
 
 bool Win32System::HandleMatches(const std::string& handleName, const std::string& deviceForm,
                                 const std::string& fullPath) {
-    // Windows names a disk file by its device path; Wine by its native namespace form
-    // (\??\C:\dir\file). Either one names the file.
-    if (!deviceForm.empty() && EqualIgnoringCase(handleName, deviceForm)) return true;
-    const std::string namespaceForm = Win32NamespaceForm(fullPath);
-    return !namespaceForm.empty() && EqualIgnoringCase(handleName, namespaceForm);
+    for (const std::string& name : WindowsHandleNames(deviceForm, fullPath))
+        if (EqualIgnoringCase(handleName, name)) return true;
+    return false;
 }
 
 PathKind Win32System::Classify(const std::string& path) {

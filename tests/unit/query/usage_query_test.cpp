@@ -201,6 +201,29 @@ TEST_F(QueryPathTest, TranslatesBeforeTakingTheHandleSnapshot) {
     EXPECT_EQ(system.handleSnapshotsTaken, 0u);
 }
 
+// The fake names only the rows a limit lets through, so the hit tests above and below also show
+// that a limit never costs a hit; these show that a limit is set at all.
+TEST_F(QueryPathTest, LimitsHandleNamingToTheRequestedFile) {
+    system.handles = {{0x20, true, kReportDevice}};
+    Query(kReport);
+    ASSERT_EQ(system.handleLimits.size(), 1u);
+    ASSERT_EQ(system.handleLimits[0].size(), 1u);
+    EXPECT_EQ(system.handleLimits[0][0].deviceForm, kReportDevice);
+    EXPECT_EQ(system.handleLimits[0][0].fullPath, kReport);
+}
+
+TEST_F(QueryPathsTest, LimitsHandleNamingToEveryElementUnlessOneCannotBeTranslated) {
+    QueryAll({"C:\\dir\\a.txt", "D:\\b.txt", "C:\\dir"});
+    ASSERT_EQ(system.handleLimits.size(), 1u);
+    EXPECT_EQ(system.handleLimits[0].size(), 3u);
+    EXPECT_EQ(system.handleLimits[0][1].deviceForm, "\\Device\\HarddiskVolume2\\b.txt");
+    // The visit stops at the first handle then; its first elements are still compared.
+    system.handles = {{0x20, true, "\\Device\\HarddiskVolume1\\dir\\a.txt"}};
+    QueryAll({"C:\\dir\\a.txt", "Q:\\nodrive.txt"});
+    EXPECT_EQ(system.handleLimits.size(), 1u);
+    EXPECT_EQ(list.Lines(), (Lines{"0x0020  viewer.exe (C:\\dir\\a.txt)"}));
+}
+
 TEST_F(QueryPathsTest, ShowsImageAndPathPerElementInModuleThenHandleOrder) {
     const std::string a = "C:\\dir\\a.txt", b = "C:\\dir\\b.dll", dir = "C:\\dir";
     system.modules = {{0x10, "c:\\DIR\\B.DLL"}, {0x20, b}};

@@ -213,3 +213,28 @@ TEST(FileHandleSnapshot, ManySnapshotsWithBlockedHandlesLeakNoThreadOrHandle) {
     EXPECT_EQ(OwnHandleCount(), handles);
     EXPECT_EQ(OwnThreadCount(), threads);
 }
+
+TEST(FileHandleSnapshot, OnceLimitedNamesTheLookedForFileAndLeavesItsNeighboursUnnamed) {
+    TempFolder folder;
+    const std::string before = folder.MakeFile("before.txt");
+    const std::string wanted = folder.MakeFile("wanted.txt");
+    const std::string after = folder.MakeFile("after.txt");
+    HolderProcess holder({"--file", before, "--file", wanted, "--file", after});
+    ASSERT_TRUE(holder.Started());
+    SilentMessages messages;
+    auto snapshot = TakeFileHandleSnapshot(messages);
+    snapshot->LimitNamesTo({{vesperlin::testing::DeviceFormOf(wanted), wanted}});
+    int wantedRows = 0, neighbourRows = 0;
+    std::size_t named = 0;
+    snapshot->VisitNames([&](vesperlin::ProcessId owner, bool isNamed, const std::string& name) {
+        named += isNamed;
+        if (owner == holder.Id() && isNamed) {
+            wantedRows += NamesDiskPath(name, wanted);
+            neighbourRows += NamesDiskPath(name, before) || NamesDiskPath(name, after);
+        }
+        return true;
+    });
+    EXPECT_EQ(wantedRows, 1);
+    EXPECT_EQ(neighbourRows, 0);
+    EXPECT_LT(named, snapshot->Count());
+}

@@ -126,12 +126,16 @@ bool SameIgnoringCase(const std::string& a, const std::string& b) {
     return true;
 }
 
+std::string DeviceFormOf(const std::string& path) {
+    char device[512] = {};
+    if (QueryDosDeviceA(path.substr(0, 2).c_str(), device, sizeof(device)) == 0) return "";
+    return std::string(device) + path.substr(2);
+}
+
 bool NamesDiskPath(const std::string& handleName, const std::string& path) {
     if (SameIgnoringCase(handleName, "\\??\\" + path)) return true;
-    char device[512] = {};
-    const std::string drive = path.substr(0, 2);
-    if (QueryDosDeviceA(drive.c_str(), device, sizeof(device)) == 0) return false;
-    return SameIgnoringCase(handleName, std::string(device) + path.substr(2));
+    const std::string device = DeviceFormOf(path);
+    return !device.empty() && SameIgnoringCase(handleName, device);
 }
 
 }  // namespace vesperlin::testing

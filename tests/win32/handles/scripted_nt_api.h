@@ -52,6 +52,9 @@ std::size_t OwnThreadCount();
 // `a` and `b` equal ignoring ASCII case.
 bool SameIgnoringCase(const std::string& a, const std::string& b);
 
+// The device form of the drive-letter path `path` (empty when the drive has none).
+std::string DeviceFormOf(const std::string& path);
+
 // The forms in which the platform may name the disk file at the drive-letter path `path`:
 // the Win32 namespace form (Wine) and the device form (Windows).
 bool NamesDiskPath(const std::string& handleName, const std::string& path);
