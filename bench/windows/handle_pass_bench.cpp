@@ -1,6 +1,7 @@
 // Builds a load of helper processes that hold many files and pipes open, runs the handle pass
 // (the "File" handle snapshot and the naming of every row) several times, and prints what each
-// run cost: wall time, processes opened, handles copied, probe threads started, time-outs.
+// run cost: wall time, processes opened, handles copied, probe threads started, time-outs, and
+// beside it the platform's floor for the same handles, measured right before.
 //   handle-pass-bench.exe [--processes N] [--files N] [--pipes N] [--holders N] [--blocked N]
 //                         [--runs N] [--all-names]
 #include <windows.h>
@@ -72,20 +73,20 @@ double Millis(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
 }
 
 // The least the platform charges for the pass: the steps every "File" handle of another
-// process needs (copy, probe, close; then the same with the name asked too), done bare by a
-// few threads with nothing else around them. Under Wine each step is a round trip to the one
-// Wine server, which no number of threads makes cheaper.
+// process needs (copy, probe, close), done bare by as many threads as the pass has workers,
+// with nothing else around them. Under Wine each step is a round trip to the one Wine server,
+// which no number of threads makes cheaper. Measured right before each pass, since what a
+// round trip costs drifts with the machine's load.
 struct FloorWork {
     std::vector<win32::HandleEntry> rows;
     std::vector<HANDLE> owners;  // per row
-    bool name = false;
     volatile LONG next = 0;
 };
 
 DWORD WINAPI FloorWorker(LPVOID parameter) {
     auto* work = static_cast<FloorWork*>(parameter);
     IO_STATUS_BLOCK block;
-    alignas(8) static thread_local unsigned char reply[8192];
+    alignas(8) unsigned char reply[4096];
     for (;;) {
         const LONG i = InterlockedIncrement(&work->next) - 1;
         if (i >= static_cast<LONG>(work->rows.size())) return 0;
@@ -94,62 +95,56 @@ DWORD WINAPI FloorWorker(LPVOID parameter) {
                              0, FALSE, DUPLICATE_SAME_ACCESS))
             continue;
         realFileQuery(copy, &block, reply, sizeof(reply), 9);
-        ULONG needed = 0;
-        if (work->name) win32::NtApi.NtQueryObject(copy, 1, reply, sizeof(reply), &needed);
         CloseHandle(copy);
     }
 }
 
-void MeasureFloor(int threads) {
-    std::vector<win32::HandleEntry> table;
-    if (!win32::ReadSystemHandleTable(table)) return;
-    // The "File" index, learned from a handle of our own.
+// Milliseconds, or a negative number when the handle table cannot be read.
+double MeasureFloor(int threads) {
+    // A file handle of our own shows which type index "File" has.
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     HANDLE file =
         CreateFileA(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::vector<win32::HandleEntry> table;
+    const bool read = win32::ReadSystemHandleTable(table);
+    CloseHandle(file);
+    if (!read) return -1;
     USHORT fileIndex = 0;
     for (const auto& row : table)
         if (row.ProcessId == GetCurrentProcessId() && row.HandleValue == file)
             fileIndex = row.ObjectTypeIndex;
-    std::vector<win32::HandleEntry> again;
-    win32::ReadSystemHandleTable(again);
-    for (const auto& row : again)
-        if (row.ProcessId == GetCurrentProcessId() && row.HandleValue == file)
-            fileIndex = row.ObjectTypeIndex;
-    CloseHandle(file);
+    FloorWork work;
     std::vector<std::pair<DWORD, HANDLE>> opened;
-    for (bool name : {false, true}) {
-        FloorWork work;
-        work.name = name;
-        for (const auto& row : again) {
-            if (row.ObjectTypeIndex != fileIndex || row.ProcessId == GetCurrentProcessId())
-                continue;
-            HANDLE owner = nullptr;
-            for (const auto& [id, process] : opened)
-                if (id == row.ProcessId) owner = process;
-            if (!owner) {
-                owner = OpenProcess(PROCESS_DUP_HANDLE, FALSE, row.ProcessId);
-                if (!owner) continue;
-                opened.emplace_back(row.ProcessId, owner);
-            }
-            work.rows.push_back(row);
-            work.owners.push_back(owner);
+    for (const auto& row : table) {
+        if (row.ObjectTypeIndex != fileIndex || row.ProcessId == GetCurrentProcessId()) continue;
+        HANDLE owner = nullptr;
+        for (const auto& [id, process] : opened)
+            if (id == row.ProcessId) owner = process;
+        if (!owner) {
+            owner = OpenProcess(PROCESS_DUP_HANDLE, FALSE, row.ProcessId);
+            if (!owner) continue;
+            opened.emplace_back(row.ProcessId, owner);
         }
-        LARGE_INTEGER start, end;
-        QueryPerformanceCounter(&start);
-        std::vector<HANDLE> workers;
-        for (int t = 0; t < threads; ++t)
-            if (HANDLE worker = CreateThread(nullptr, 0, FloorWorker, &work, 0, nullptr))
-                workers.push_back(worker);
-        WaitForMultipleObjects(static_cast<DWORD>(workers.size()), workers.data(), TRUE, INFINITE);
-        QueryPerformanceCounter(&end);
-        for (HANDLE worker : workers) CloseHandle(worker);
-        std::printf(
-            "floor, %zu handles, %d threads, copy + probe%s + close, nothing else: %.1f ms\n",
-            work.rows.size(), threads, name ? " + name" : "", Millis(start, end));
+        work.rows.push_back(row);
+        work.owners.push_back(owner);
     }
+    LARGE_INTEGER start, end;
+    QueryPerformanceCounter(&start);
+    std::vector<HANDLE> workers;
+    for (int t = 0; t < threads; ++t)
+        if (HANDLE worker = CreateThread(nullptr, 0, FloorWorker, &work, 0, nullptr))
+            workers.push_back(worker);
+    WaitForMultipleObjects(static_cast<DWORD>(workers.size()), workers.data(), TRUE, INFINITE);
+    QueryPerformanceCounter(&end);
+    for (HANDLE worker : workers) CloseHandle(worker);
     for (const auto& [id, process] : opened) CloseHandle(process);
+    return Millis(start, end);
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }
 
 int Option(int argc, char** argv, const char* name, int fallback) {
@@ -227,38 +222,18 @@ int main(int argc, char** argv) {
     realFileQuery = win32::NtApi.NtQueryInformationFile;
     win32::NtApi.NtQueryInformationFile = SometimesBlockingFileQuery;
 
-    // Every step of the pass is a round trip to the platform (the Wine server here), and what
-    // one costs varies with the machine's load: print it, so that runs can be compared.
-    {
-        HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        constexpr int kPairs = 2000;
-        LARGE_INTEGER frequency, start, end;
-        QueryPerformanceFrequency(&frequency);
-        QueryPerformanceCounter(&start);
-        for (int i = 0; i < kPairs; ++i) {
-            HANDLE copy = nullptr;
-            DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &copy, 0, FALSE,
-                            DUPLICATE_SAME_ACCESS);
-            CloseHandle(copy);
-        }
-        QueryPerformanceCounter(&end);
-        CloseHandle(event);
-        std::printf("one DuplicateHandle + CloseHandle pair: %.1f us\n",
-                    1e6 * static_cast<double>(end.QuadPart - start.QuadPart) /
-                        static_cast<double>(frequency.QuadPart) / kPairs);
-    }
-    MeasureFloor(static_cast<int>(win32::ProbePoolSize));
     // One holder process keeps at most one blocked pipe (both ends are "File" handles).
     std::printf(
         "load: %d processes x %d files, %d blocked pipes, target held by %d, "
         "%d blocked file-name queries\n",
         load.processes, load.files, pipesMade, targetHolders, blockedMade);
-    std::printf("%4s %10s %11s %8s %8s %8s %8s %12s %12s %8s %8s %6s\n", "run", "wall ms",
-                "snapshot ms", "visit ms", "close ms", "rows", "named", "OpenProcess", "Duplicate",
-                "threads", "timeouts", "hits");
-    std::vector<double> walls;
+    std::printf("%4s %9s %9s %6s %11s %8s %8s %7s %7s %11s %9s %7s %8s %4s\n", "run", "wall ms",
+                "floor ms", "ratio", "snapshot ms", "visit ms", "close ms", "rows", "named",
+                "OpenProcess", "Duplicate", "threads", "timeouts", "hits");
+    std::vector<double> walls, floors, ratios;
     SilentMessages messages;
     for (int run = 0; run < load.runs; ++run) {
+        const double floor = MeasureFloor(static_cast<int>(win32::ProbePoolSize));
         const win32::HandlePassCounters before = win32::handlePassCounters;
         LARGE_INTEGER frequency, start, taken, visited, end;
         QueryPerformanceFrequency(&frequency);
@@ -286,17 +261,23 @@ int main(int argc, char** argv) {
                    static_cast<double>(frequency.QuadPart);
         };
         walls.push_back(ms);
+        floors.push_back(floor);
+        ratios.push_back(ms / floor);
         const win32::HandlePassCounters& after = win32::handlePassCounters;
-        std::printf("%4d %10.1f %11.1f %8.1f %8.1f %8zu %8zu %12zu %12zu %8zu %8zu %6zu\n", run + 1,
-                    ms, millis(start, taken), millis(taken, visited), millis(visited, end), rows,
-                    named, after.processesOpened - before.processesOpened,
-                    after.handlesCopied - before.handlesCopied,
-                    after.threadsCreated - before.threadsCreated,
-                    after.probeTimeouts - before.probeTimeouts, hits);
+        std::printf(
+            "%4d %9.1f %9.1f %6.2f %11.1f %8.1f %8.1f %7zu %7zu %11zu %9zu %7zu %8zu %4zu\n",
+            run + 1, ms, floor, ms / floor, millis(start, taken), millis(taken, visited),
+            millis(visited, end), rows, named, after.processesOpened - before.processesOpened,
+            after.handlesCopied - before.handlesCopied,
+            after.threadsCreated - before.threadsCreated,
+            after.probeTimeouts - before.probeTimeouts, hits);
         std::fflush(stdout);
     }
     win32::NtApi.NtQueryInformationFile = realFileQuery;
-    std::sort(walls.begin(), walls.end());
-    std::printf("median wall time: %.1f ms over %d runs\n", walls[walls.size() / 2], load.runs);
+    std::printf("median wall time: %.1f ms over %d runs\n", Median(walls), load.runs);
+    std::printf(
+        "median floor (copy + probe + close of every file handle, %zu bare threads): "
+        "%.1f ms; median ratio wall / floor: %.2f\n",
+        win32::ProbePoolSize, Median(floors), Median(ratios));
     return 0;
 }

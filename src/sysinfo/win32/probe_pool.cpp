@@ -19,7 +19,7 @@ constexpr ULONG kProbeReplyLength = 4096;
 constexpr ULONG kNameReplyLength = 8192;
 // Room for the names of a naming pool, in UTF-16 units per item (names are rarely longer;
 // those that do not fit are left to the caller too).
-constexpr LONG kNameUnitsPerItem = 192;
+constexpr LONG kNameUnitsPerItem = 128;
 constexpr LONG kLeastNameUnits = 64 * 1024;
 constexpr SIZE_T kProbeStackReserve = 64 * 1024;
 constexpr DWORD kTerminationWaitMs = 5000;
@@ -356,7 +356,9 @@ bool ProbePool::TakeName(std::size_t index, std::string& name) {
         return true;
     }
     const ProbeItem& request = requests[index];
-    if (outcome == ProbeOutcome::NotRun) {
+    // A worker that could not be ended keeps the shared records, even those of items it had
+    // finished: such items are named here as those that no worker had.
+    if (outcome == ProbeOutcome::NotRun || !shared) {
         // No worker had it (or none can be trusted any more): named here, unprobed.
         if (!ntApiBound) return false;
         HANDLE local =

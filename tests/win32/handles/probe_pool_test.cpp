@@ -205,6 +205,28 @@ TEST_F(NamingPoolTest, NamesEveryHandleOfAnotherProcessAndClosesEveryCopy) {
     EXPECT_LE(handlePassCounters.threadsCreated - before.threadsCreated, ProbePoolSize);
 }
 
+TEST_F(NamingPoolTest, LeavesNamesTooLongForAWorkerToTheCallerAndStillClosesEveryCopy) {
+    Hold({"long-one.txt", "long-two.txt"});
+    { ProbePool warmUp(items); }
+    const std::size_t ownHandles = OwnHandleCount();
+    NtApiRestorer restorer;
+    vesperlin::testing::InstallLargeReplyOnlyNameQuery(restorer);
+    std::vector<int> which;
+    {
+        ProbePool pool(items);
+        which = Names(pool);
+    }
+    EXPECT_EQ(Count(which, 0), 1);
+    EXPECT_EQ(Count(which, 1), 1);
+    EXPECT_EQ(OwnHandleCount(), ownHandles);
+    // Left early, the copies kept open for the caller are closed all the same.
+    {
+        ProbePool pool(items);
+        pool.Await(0);
+    }
+    EXPECT_EQ(OwnHandleCount(), ownHandles);
+}
+
 TEST_F(NamingPoolTest, NamesOnlyWhatTheFilterAdmitsAndAsksNoOtherName) {
     Hold({"skip-a.txt", "wanted.txt", "skip-b.txt"});
     std::vector<std::u16string> looked;

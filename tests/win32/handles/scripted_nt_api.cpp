@@ -20,6 +20,18 @@ NTSTATUS NTAPI CountingQueryObject(HANDLE handle, ULONG infoClass, PVOID buffer,
     return realQueryObject(handle, infoClass, buffer, length, returnLength);
 }
 
+// Object names only into replies of 16 KiB and more, as for a name too long for a small reply.
+constexpr ULONG kLargeReply = 16 * 1024;
+
+NTSTATUS NTAPI LargeReplyOnlyNameQuery(HANDLE handle, ULONG infoClass, PVOID buffer, ULONG length,
+                                       PULONG returnLength) {
+    if (infoClass == 1 && length < kLargeReply) {
+        if (returnLength) *returnLength = kLargeReply;
+        return static_cast<NTSTATUS>(0xC0000004L);  // STATUS_INFO_LENGTH_MISMATCH
+    }
+    return realQueryObject(handle, infoClass, buffer, length, returnLength);
+}
+
 NTSTATUS NTAPI NeverReturningFileQuery(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG) {
     Sleep(INFINITE);
     return 0;
@@ -84,6 +96,11 @@ void ObjectQueryCounter::Install(const NtApiRestorer& restorer) {
     nameQueries = 0;
     typeQueries = 0;
     win32::NtApi.NtQueryObject = CountingQueryObject;
+}
+
+void InstallLargeReplyOnlyNameQuery(const NtApiRestorer& restorer) {
+    realQueryObject = restorer.Real().NtQueryObject;
+    win32::NtApi.NtQueryObject = LargeReplyOnlyNameQuery;
 }
 
 void InstallBlockingFileNameQuery() {

@@ -29,6 +29,9 @@ struct ObjectQueryCounter {
     static void Install(const NtApiRestorer& restorer);
 };
 
+// NtQueryObject that asks for a 16 KiB reply before it gives an object's name.
+void InstallLargeReplyOnlyNameQuery(const NtApiRestorer& restorer);
+
 // NtQueryInformationFile that never returns, and one that returns after 50 ms.
 void InstallBlockingFileNameQuery();
 void InstallSlowFileNameQuery();
