@@ -99,13 +99,14 @@ DWORD WINAPI FloorWorker(LPVOID parameter) {
     }
 }
 
-// Milliseconds, or a negative number when the handle table cannot be read.
+// Milliseconds, or a negative number when the "File" index or the handle table cannot be read.
 double MeasureFloor(int threads) {
     // A file handle of our own shows which type index "File" has.
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     HANDLE file =
         CreateFileA(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
     std::vector<win32::HandleEntry> table;
     const bool read = win32::ReadSystemHandleTable(table);
     CloseHandle(file);
