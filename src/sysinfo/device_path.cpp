@@ -138,10 +138,54 @@ std::vector<std::string> WindowsHandleNames(const std::string& deviceForm,
     // Windows names a disk file by its device path; Wine by its native namespace form
     // (\??\C:\dir\file). Either one names the file.
     std::vector<std::string> names;
-    if (!deviceForm.empty()) names.push_back(deviceForm);
+    for (std::size_t at = 0; at < deviceForm.size();) {
+        std::size_t end = deviceForm.find(kDeviceFormSeparator, at);
+        if (end == std::string::npos) end = deviceForm.size();
+        if (end > at) names.push_back(deviceForm.substr(at, end - at));
+        at = end + 1;
+    }
     std::string namespaceForm = Win32NamespaceForm(fullPath);
     if (!namespaceForm.empty()) names.push_back(std::move(namespaceForm));
     return names;
+}
+
+std::string TrimTrailingSeparators(const std::string& fullPath) {
+    std::size_t end = fullPath.size();
+    while (end > 0 && (fullPath[end - 1] == '\\' || fullPath[end - 1] == '/')) {
+        // A separator right after a drive's colon is its root: it stays.
+        if (end >= 3 && fullPath[end - 2] == ':' && IsDriveLetter(fullPath[end - 3])) break;
+        --end;
+    }
+    if (end == 0) return fullPath;  // only separators: nothing to name but what was given
+    return fullPath.substr(0, end);
+}
+
+std::string FullPathOfFinalPath(const std::string& finalPath) {
+    if (StartsWithIgnoringAsciiCase(finalPath, "\\\\?\\UNC\\")) return "\\\\" + finalPath.substr(8);
+    if (StartsWith(finalPath, "\\\\?\\") && finalPath.size() >= 6 && IsDriveLetter(finalPath[4]) &&
+        finalPath[5] == ':') {
+        return finalPath.substr(4);
+    }
+    return finalPath;
+}
+
+bool NamesFileOnVolume(const std::string& fullPath) {
+    std::string path = fullPath;
+    if (StartsWith(path, "\\\\?\\")) {
+        path = path.substr(4);
+        if (StartsWithIgnoringAsciiCase(path, "UNC\\")) return path.size() > 4;
+    } else if (StartsWith(path, "\\\\")) {
+        // \\server\share; \\.\ and \\?\ lead to devices.
+        return path.size() > 2 && path[2] != '.' && path[2] != '?' && path[2] != '\\';
+    }
+    // C: alone is the volume, and C:dir is relative to the drive's current folder.
+    return path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == ':' &&
+           (path[2] == '\\' || path[2] == '/');
+}
+
+bool IsNamedPipePath(const std::string& path) {
+    if (!StartsWith(path, "\\\\.\\") && !StartsWith(path, "\\\\?\\")) return false;
+    return path.size() > 9 && StartsWithIgnoringAsciiCase(path.substr(4), "pipe\\");
 }
 
 }  // namespace vesperlin

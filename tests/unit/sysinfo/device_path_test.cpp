@@ -149,5 +149,58 @@ TEST(Win32NamespaceForm, PrefixesDrivePathsAndServerPaths) {
     EXPECT_EQ(Win32NamespaceForm(""), "");
 }
 
+TEST(WindowsHandleNames, ListsEveryFormOfTheDeviceFormAndTheNamespaceForm) {
+    const std::string forms = std::string("\\Device\\Mup\\;LanmanRedirector\\srv\\pub\\a.txt") +
+                              kDeviceFormSeparator + "\\Device\\Mup\\srv\\pub\\a.txt";
+    EXPECT_EQ(
+        WindowsHandleNames(forms, "\\\\srv\\pub\\a.txt"),
+        (std::vector<std::string>{"\\Device\\Mup\\;LanmanRedirector\\srv\\pub\\a.txt",
+                                  "\\Device\\Mup\\srv\\pub\\a.txt", "\\??\\UNC\\srv\\pub\\a.txt"}));
+    EXPECT_EQ(WindowsHandleNames("\\Device\\HarddiskVolume1\\x", "relative"),
+              std::vector<std::string>{"\\Device\\HarddiskVolume1\\x"});
+    EXPECT_TRUE(WindowsHandleNames("", "").empty());
+}
+
+TEST(TrimTrailingSeparators, NamesTheFolderButKeepsADrivesRoot) {
+    EXPECT_EQ(TrimTrailingSeparators("C:\\dir\\"), "C:\\dir");
+    EXPECT_EQ(TrimTrailingSeparators("C:\\dir\\\\/"), "C:\\dir");
+    EXPECT_EQ(TrimTrailingSeparators("C:\\dir"), "C:\\dir");
+    EXPECT_EQ(TrimTrailingSeparators("C:\\"), "C:\\");
+    EXPECT_EQ(TrimTrailingSeparators("C:\\\\"), "C:\\");
+    EXPECT_EQ(TrimTrailingSeparators("\\\\?\\C:\\"), "\\\\?\\C:\\");
+    EXPECT_EQ(TrimTrailingSeparators("\\\\srv\\share\\"), "\\\\srv\\share");
+    EXPECT_EQ(TrimTrailingSeparators("\\"), "\\");
+    EXPECT_EQ(TrimTrailingSeparators(""), "");
+}
+
+TEST(FullPathOfFinalPath, DropsTheExtendedLengthPrefix) {
+    EXPECT_EQ(FullPathOfFinalPath("\\\\?\\C:\\dir\\file"), "C:\\dir\\file");
+    EXPECT_EQ(FullPathOfFinalPath("\\\\?\\C:\\"), "C:\\");
+    EXPECT_EQ(FullPathOfFinalPath("\\\\?\\UNC\\srv\\share\\f"), "\\\\srv\\share\\f");
+    // A volume without a drive letter keeps the only name it has.
+    EXPECT_EQ(FullPathOfFinalPath("\\\\?\\Volume{1234}\\f"), "\\\\?\\Volume{1234}\\f");
+    EXPECT_EQ(FullPathOfFinalPath("C:\\plain"), "C:\\plain");
+}
+
+TEST(NamesFileOnVolume, OpensDrivesAndSharesButNeverDevices) {
+    for (const char* path : {"C:\\", "c:\\dir\\f.txt", "C:/dir", "\\\\srv\\share\\f",
+                             "\\\\?\\C:\\long", "\\\\?\\UNC\\srv\\share\\f"}) {
+        EXPECT_TRUE(NamesFileOnVolume(path)) << path;
+    }
+    for (const char* path : {"C:", "C:relative", "relative\\f", "\\\\.\\pipe\\x", "\\\\.\\COM1",
+                             "\\\\?\\pipe\\x", "\\\\.\\C:", "\\\\", "\\\\?\\UNC\\", ""}) {
+        EXPECT_FALSE(NamesFileOnVolume(path)) << path;
+    }
+}
+
+TEST(IsNamedPipePath, KnowsPipesInEitherPrefixAndAnyCase) {
+    EXPECT_TRUE(IsNamedPipePath("\\\\.\\pipe\\x"));
+    EXPECT_TRUE(IsNamedPipePath("\\\\?\\PIPE\\x"));
+    EXPECT_FALSE(IsNamedPipePath("\\\\.\\pipe\\"));
+    EXPECT_FALSE(IsNamedPipePath("\\\\.\\pipes\\x"));
+    EXPECT_FALSE(IsNamedPipePath("C:\\pipe\\x"));
+    EXPECT_FALSE(IsNamedPipePath("\\\\srv\\pipe\\x"));
+}
+
 }  // namespace
 }  // namespace vesperlin
