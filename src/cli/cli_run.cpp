@@ -23,7 +23,7 @@ struct PathReport {
 
 bool SameHit(const Hit& a, const Hit& b) {
     return a.processId == b.processId && a.asModule == b.asModule && a.path == b.path &&
-           a.imageName == b.imageName && a.processFound == b.processFound;
+           a.imageName == b.imageName && a.processFound == b.processFound && a.use == b.use;
 }
 
 // One path, handled as a drop onto the desktop program would be, with a list of its own.
@@ -49,7 +49,12 @@ PathReport QueryOne(System& system, Messages& messages, const std::string& path,
             break;
         case PathKind::Folder: {
             bool stopped = false;
-            if (!ExpandFolder(system, results, path, collect, &stopped)) {
+            // An entry that cannot be asked about (a dangling link, one removed meanwhile) is
+            // left out; the user hears of it, and the others are still answered.
+            const SkipObserver noteSkip = [&](const std::string& entry, const std::string& why) {
+                err << kProgram << ": " << entry << ": " << why << "; left out\n";
+            };
+            if (!ExpandFolder(system, results, path, collect, &stopped, noteSkip)) {
                 err << kProgram << ": cannot list the folder " << path << "\n";
                 report.outcome = Outcome::Unlisted;
             } else if (stopped) {
@@ -95,6 +100,32 @@ const char* OutcomeName(Outcome outcome) {
     return "done";
 }
 
+// The fields that say how the process uses the file, after the hit's others.
+void WriteUse(std::ostream& out, const FileUse& use) {
+    out << ", \"use\": \"" << UseKindName(use.kind) << "\"";
+    if (use.kind == UseKind::Descriptor) out << ", \"descriptor\": " << use.number;
+    if (use.kind == UseKind::Handle) out << ", \"handle\": " << use.number;
+    if (use.kind == UseKind::Descriptor || use.kind == UseKind::Handle) {
+        out << ", \"access\": ";
+        if (!use.accessKnown) {
+            out << "null";
+        } else {
+            const std::vector<std::string> names = AccessNames(use.access);
+            out << "[";
+            for (std::size_t i = 0; i < names.size(); ++i)
+                out << (i ? ", " : "") << JsonString(names[i]);
+            out << "]";
+        }
+    }
+    if (use.kind == UseKind::Executable || use.kind == UseKind::Mapping) {
+        const std::vector<std::string> texts = MappingPermissionTexts(use.mappings);
+        out << ", \"mappings\": [";
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            out << (i ? ", " : "") << JsonString(texts[i]);
+        out << "]";
+    }
+}
+
 void WriteJson(std::ostream& out, const std::vector<PathReport>& reports,
                std::size_t inaccessible) {
     out << "{\n  \"queries\": [";
@@ -112,7 +143,9 @@ void WriteJson(std::ostream& out, const std::vector<PathReport>& reports,
                 << ", \"imageName\": " << JsonString(hit.imageName)
                 << ", \"processFound\": " << (hit.processFound ? "true" : "false")
                 << ", \"path\": " << JsonString(hit.path) << ", \"foundAs\": \""
-                << (hit.asModule ? "module" : "handle") << "\"}";
+                << (hit.asModule ? "module" : "handle") << "\"";
+            WriteUse(out, hit.use);
+            out << "}";
         }
         out << (report.hits.empty() ? "],\n" : "\n      ],\n");
         out << "      \"lines\": [";

@@ -1,7 +1,5 @@
 #include "query/usage_query.h"
 
-#include <optional>
-
 #include "query/result_line.h"
 
 namespace vesperlin {
@@ -15,18 +13,22 @@ constexpr const char* kNoModuleHead = "Can't get head of module information.";
 constexpr const char* kNoDeviceName = "Can't get device filename.";
 constexpr const char* kNoHandleHead = "Can't handle info head position.";
 
-// Reports one hit: the line (with the duplicate test) and the observer.
+// Reports one hit: the line (with the duplicate test) and the observer. Hits of the querying
+// process itself are dropped: its handles and mappings are artifacts of the asking.
 class HitReporter {
   public:
-    HitReporter(ResultList& results, const HitObserver& onHit) : results(results), onHit(onHit) {}
+    HitReporter(System& system, ResultList& results, const HitObserver& onHit)
+        : results(results), onHit(onHit), self(system.OwnProcessId()) {}
 
     // `withPath`: the list form "image (path)"; an unknown process gets empty text either way.
     void Report(const ProcessNames& names, ProcessId processId, const std::string& path,
-                bool asModule, bool withPath) {
+                bool asModule, bool withPath, const FileUse& use) {
+        if (processId == self) return;
         Hit hit;
         hit.processId = processId;
         hit.path = path;
         hit.asModule = asModule;
+        hit.use = use;
         hit.processFound = names.Lookup(processId, hit.imageName);
         if (!hit.processFound) hit.imageName.clear();
         std::string text;
@@ -41,13 +43,14 @@ class HitReporter {
   private:
     ResultList& results;
     const HitObserver& onHit;
+    ProcessId self;
 };
 
 }  // namespace
 
 bool QueryPath(System& system, ResultList& results, Messages& messages, const std::string& path,
                const std::string& notUsedFormat, const HitObserver& onHit) {
-    HitReporter reporter(results, onHit);
+    HitReporter reporter(system, results, onHit);
 
     std::string fullPath;
     if (!system.GetFullPath(path, fullPath)) {
@@ -68,7 +71,7 @@ bool QueryPath(System& system, ResultList& results, Messages& messages, const st
         const auto names = system.TakeProcessSnapshot();
         for (const ModuleRecord& module : modules) {
             if (system.ModuleMatches(module.path, fullPath)) {
-                reporter.Report(*names, module.processId, fullPath, true, false);
+                reporter.Report(*names, module.processId, fullPath, true, false, module.use);
             }
         }
     }
@@ -90,12 +93,13 @@ bool QueryPath(System& system, ResultList& results, Messages& messages, const st
         // Handle hits are named from a snapshot of their own: processes may have come and gone
         // while the module pass ran.
         const auto names = system.TakeProcessSnapshot();
-        handles->VisitNames([&](ProcessId processId, bool named, const std::string& name) {
-            if (named && system.HandleMatches(name, deviceForm, fullPath)) {
-                reporter.Report(*names, processId, fullPath, false, false);
-            }
-            return true;
-        });
+        handles->VisitUses(
+            [&](ProcessId processId, bool named, const std::string& name, const FileUse& use) {
+                if (named && system.HandleMatches(name, deviceForm, fullPath)) {
+                    reporter.Report(*names, processId, fullPath, false, false, use);
+                }
+                return true;
+            });
     }
 
     // Counts every line, not only this query's: callers start each query from an empty list.
@@ -107,72 +111,73 @@ bool QueryPath(System& system, ResultList& results, Messages& messages, const st
 
 namespace {
 
-// How the list query ended. Its callers see only "stopped early" (true) or not; a full path
-// that cannot be formed ends it too, but counts as not stopped, as it always has.
-enum class ListQueryEnd { Completed, Stopped, NoFullPath };
+// One element of a list query with the forms it is matched in.
+struct ListTarget {
+    const std::string* path;  // as the list holds it: the text of handle-pass lines
+    std::string fullPath;     // compared with module paths, and the text of module-pass lines
+    std::string deviceForm;   // compared with handle names
+};
 
-ListQueryEnd RunListQuery(System& system, ResultList& results,
-                          const std::vector<std::string>& paths, const HitObserver& onHit) {
-    HitReporter reporter(results, onHit);
+// The elements whose full path and device form can be formed, in list order. The device form
+// is that of the element as the list holds it. The others are told to `onSkip`.
+std::vector<ListTarget> FormTargets(System& system, const std::vector<std::string>& paths,
+                                    const SkipObserver& onSkip) {
+    std::vector<ListTarget> targets;
+    targets.reserve(paths.size());
+    for (const std::string& path : paths) {
+        ListTarget target{&path, {}, {}};
+        if (!system.GetFullPath(path, target.fullPath) ||
+            !system.GetDeviceFileName(path, target.deviceForm)) {
+            if (onSkip) onSkip(path, system.DescribePathFailure(path));
+            continue;
+        }
+        targets.push_back(std::move(target));
+    }
+    return targets;
+}
+
+}  // namespace
+
+bool QueryPaths(System& system, ResultList& results, const std::vector<std::string>& paths,
+                const HitObserver& onHit, const SkipObserver& onSkip) {
+    HitReporter reporter(system, results, onHit);
+    // Formed before either pass: an element that cannot be formed is left out of both, and
+    // the handle pass names only handles that may be one of the others.
+    const std::vector<ListTarget> targets = FormTargets(system, paths, onSkip);
+    if (targets.empty()) return false;
 
     {
         std::vector<ModuleRecord> modules;
-        if (!system.TakeModuleSnapshot(modules) || modules.empty()) return ListQueryEnd::Stopped;
+        if (!system.TakeModuleSnapshot(modules) || modules.empty()) return true;
         const auto names = system.TakeProcessSnapshot();
-        // Each element's full path is formed once per query rather than once per module: the
-        // first failure still ends the query at the first module, as it would uncached.
-        std::vector<std::optional<std::string>> fullPaths(paths.size());
         for (const ModuleRecord& module : modules) {
-            for (std::size_t i = 0; i < paths.size(); ++i) {
-                if (!fullPaths[i]) {
-                    std::string fullPath;
-                    if (!system.GetFullPath(paths[i], fullPath)) return ListQueryEnd::NoFullPath;
-                    fullPaths[i] = std::move(fullPath);
-                }
-                if (system.ModuleMatches(module.path, *fullPaths[i])) {
-                    reporter.Report(*names, module.processId, *fullPaths[i], true, true);
+            for (const ListTarget& target : targets) {
+                if (system.ModuleMatches(module.path, target.fullPath)) {
+                    reporter.Report(*names, module.processId, target.fullPath, true, true,
+                                    module.use);
                 }
             }
         }
     }
 
     const auto handles = system.TakeFileHandleSnapshot();
-    if (handles->Count() == 0) return ListQueryEnd::Stopped;
+    if (handles->Count() == 0) return true;
     const auto names = system.TakeProcessSnapshot();
-    // Each element is translated once, as the list holds it, before the visit: then only
-    // handles that may name an element need naming. Translation stops at the first element
-    // that cannot be translated; the visit then stops at that element of the first handle, as
-    // it always has, and since it goes no further nothing is limited.
-    std::vector<std::string> deviceForms;
-    std::vector<HandleTarget> targets;
-    for (const std::string& path : paths) {
-        std::string deviceForm;
-        if (!system.GetDeviceFileName(path, deviceForm)) break;
-        deviceForms.push_back(deviceForm);
-        targets.push_back({std::move(deviceForm), path});
-    }
-    if (targets.size() == paths.size()) handles->LimitNamesTo(std::move(targets));
-    bool stopped = false;
-    handles->VisitNames([&](ProcessId processId, bool named, const std::string& name) {
-        for (std::size_t i = 0; i < paths.size(); ++i) {
-            if (i == deviceForms.size()) {
-                stopped = true;
-                return false;
+    std::vector<HandleTarget> limit;
+    limit.reserve(targets.size());
+    for (const ListTarget& target : targets) limit.push_back({target.deviceForm, target.fullPath});
+    handles->LimitNamesTo(std::move(limit));
+    handles->VisitUses(
+        [&](ProcessId processId, bool named, const std::string& name, const FileUse& use) {
+            if (!named) return true;
+            for (const ListTarget& target : targets) {
+                if (system.HandleMatches(name, target.deviceForm, target.fullPath)) {
+                    reporter.Report(*names, processId, *target.path, false, true, use);
+                }
             }
-            if (named && system.HandleMatches(name, deviceForms[i], paths[i])) {
-                reporter.Report(*names, processId, paths[i], false, true);
-            }
-        }
-        return true;
-    });
-    return stopped ? ListQueryEnd::Stopped : ListQueryEnd::Completed;
-}
-
-}  // namespace
-
-bool QueryPaths(System& system, ResultList& results, const std::vector<std::string>& paths,
-                const HitObserver& onHit) {
-    return RunListQuery(system, results, paths, onHit) == ListQueryEnd::Stopped;
+            return true;
+        });
+    return false;
 }
 
 bool CollectFolderPaths(System& system, const std::string& folder,
@@ -191,12 +196,12 @@ bool CollectFolderPaths(System& system, const std::string& folder,
 }
 
 bool ExpandFolder(System& system, ResultList& results, const std::string& folder,
-                  const HitObserver& onHit, bool* queryStopped) {
+                  const HitObserver& onHit, bool* queryStopped, const SkipObserver& onSkip) {
     if (queryStopped) *queryStopped = false;
     std::vector<std::string> paths;
     if (!CollectFolderPaths(system, folder, paths)) return false;
-    const ListQueryEnd end = RunListQuery(system, results, paths, onHit);
-    if (queryStopped) *queryStopped = end != ListQueryEnd::Completed;
+    const bool stopped = QueryPaths(system, results, paths, onHit, onSkip);
+    if (queryStopped) *queryStopped = stopped;
     return true;
 }
 

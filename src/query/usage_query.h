@@ -19,11 +19,18 @@ struct Hit {
     std::string path;       // the path that matched: the full path, or the list element
     bool asModule = false;  // found in the module pass; false: through a "File" handle
     bool processFound = false;
+    FileUse use;  // how the process uses the file
 };
 
 // Called for every hit, in line order, whether or not its line was new: a process found as a
-// module and through a handle gives one line but two hits.
+// module and through a handle gives one line but two hits. The querying process itself is
+// never a hit.
 using HitObserver = std::function<void(const Hit& hit)>;
+
+// Called for every element of a list query that is left out because its full path or device
+// form cannot be formed (a dangling link, an entry removed meanwhile), with the system's
+// reason.
+using SkipObserver = std::function<void(const std::string& path, const std::string& reason)>;
 
 // The built-in text of string resource 102.
 inline constexpr const char* kNotUsedFormat = "%s is not used.";
@@ -34,12 +41,12 @@ inline constexpr const char* kNotUsedFormat = "%s is not used.";
 bool QueryPath(System& system, ResultList& results, Messages& messages, const std::string& path,
                const std::string& notUsedFormat = kNotUsedFormat, const HitObserver& onHit = {});
 
-// An ordered list of paths, shown as "image (path)". Shows no message. True when it stopped
-// early because the module list could not be read or was empty, the handle list was empty,
-// or an element could not be translated to its device form; false when it ran to the end,
-// and also when the full path of an element could not be formed.
+// An ordered list of paths, shown as "image (path)". Shows no message. An element whose full
+// path or device form cannot be formed is left out (and told to `onSkip`); the others are
+// queried. True when it stopped early because the module list could not be read or was
+// empty, or the handle list was empty; false when it ran to the end.
 bool QueryPaths(System& system, ResultList& results, const std::vector<std::string>& paths,
-                const HitObserver& onHit = {});
+                const HitObserver& onHit = {}, const SkipObserver& onSkip = {});
 
 // The folder's direct entries ("." and ".." left out) in the platform's listing order, each
 // joined to the folder's full path, then the full path itself. False when the full path
@@ -48,10 +55,9 @@ bool CollectFolderPaths(System& system, const std::string& folder, std::vector<s
 
 // CollectFolderPaths, then QueryPaths on the result. True when the folder was listed to the
 // end and queried; false when nothing was queried. `queryStopped`, when given, receives
-// whether the list query ended before its end for any reason, including the full path of an
-// element that could not be formed (which QueryPaths itself answers with false); false when
-// nothing was queried.
+// what QueryPaths answered; false when nothing was queried.
 bool ExpandFolder(System& system, ResultList& results, const std::string& folder,
-                  const HitObserver& onHit = {}, bool* queryStopped = nullptr);
+                  const HitObserver& onHit = {}, bool* queryStopped = nullptr,
+                  const SkipObserver& onSkip = {});
 
 }  // namespace vesperlin

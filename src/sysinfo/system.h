@@ -8,7 +8,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "sysinfo/file_use.h"
 
 namespace vesperlin {
 
@@ -22,10 +25,15 @@ class ProcessNames {
     virtual bool Lookup(ProcessId processId, std::string& imageName) const = 0;
 };
 
-// One loaded module of one process.
+// One loaded module or mapped file of one process.
 struct ModuleRecord {
+    ModuleRecord() = default;
+    ModuleRecord(ProcessId processId, std::string path, FileUse use = UseOf(UseKind::Module))
+        : processId(processId), path(std::move(path)), use(use) {}
+
     ProcessId processId = 0;
     std::string path;  // full path as the platform reports it
+    FileUse use;       // Module, or on Linux Executable or Mapping
 };
 
 // A file a query looks for, in the two forms that System::HandleMatches takes.
@@ -44,12 +52,22 @@ class FileHandleSnapshot {
     // a row that System::HandleMatches would accept for one of them is always named. Without a
     // call every row is named.
     virtual void LimitNamesTo(std::vector<HandleTarget> targets) { (void)targets; }
-    // Visits every row in table order with its resolved name. `named` is false when the
-    // name could not be resolved (such a row matches nothing). The walk stops as soon as
-    // `visit` returns false. Resolving may run ahead of the visit, but rows are always
-    // reported in table order.
+    // Visits every row in table order with its resolved name and how its process uses the
+    // file. `named` is false when the name could not be resolved (such a row matches
+    // nothing). The walk stops as soon as `visit` returns false. Resolving may run ahead of
+    // the visit, but rows are always reported in table order. After a limit, a row that
+    // cannot name a target may come with less of its use known (its access, say).
+    using UseVisitor = std::function<bool(ProcessId processId, bool named, const std::string& name,
+                                          const FileUse& use)>;
+    virtual void VisitUses(const UseVisitor& visit) = 0;
+
+    // The same without the uses.
     using Visitor = std::function<bool(ProcessId processId, bool named, const std::string& name)>;
-    virtual void VisitNames(const Visitor& visit) = 0;
+    void VisitNames(const Visitor& visit) {
+        VisitUses([&](ProcessId processId, bool named, const std::string& name, const FileUse&) {
+            return visit(processId, named, name);
+        });
+    }
 };
 
 enum class PathKind { File, Folder, Unreadable };
@@ -98,6 +116,18 @@ class System {
 
     // Processes that the last snapshots had to skip because the user may not inspect them.
     virtual std::size_t InaccessibleProcessCount() const { return 0; }
+
+    // The process the queries run in. What it holds while it asks (the snapshots' own handles
+    // and descriptors) says nothing about who uses a file, so it is never a hit.
+    virtual ProcessId OwnProcessId() const = 0;
+
+    // Why GetFullPath or GetDeviceFileName failed for `path`, in a few words for the user
+    // ("no such file or folder", "a symbolic link that leads nowhere"). Asked only after a
+    // failure; the path may have changed since.
+    virtual std::string DescribePathFailure(const std::string& path) {
+        (void)path;
+        return "cannot be read";
+    }
 };
 
 }  // namespace vesperlin

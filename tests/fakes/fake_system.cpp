@@ -37,10 +37,10 @@ class FakeHandleSnapshot : public FileHandleSnapshot {
         targets = std::move(limit);
         limited = true;
     }
-    void VisitNames(const Visitor& visit) override {
+    void VisitUses(const UseVisitor& visit) override {
         for (const auto& row : rows) {
             const bool named = row.named && (!limited || MayMatch(row.name));
-            if (!visit(row.processId, named, named ? row.name : std::string())) return;
+            if (!visit(row.processId, named, named ? row.name : std::string(), row.use)) return;
         }
     }
 
@@ -103,6 +103,10 @@ std::unique_ptr<FileHandleSnapshot> FakeSystem::TakeFileHandleSnapshot() {
 
 bool FakeSystem::GetFullPath(const std::string& path, std::string& fullPath) {
     if (path.empty() || fullPathFailures.count(path)) return false;
+    if (const auto form = fullPathForms.find(path); form != fullPathForms.end()) {
+        fullPath = form->second;
+        return true;
+    }
     fullPath = IsAbsolute(path) ? path : JoinPath(currentFolder, path);
     return true;
 }
@@ -124,6 +128,11 @@ bool FakeSystem::HandleMatches(const std::string& handleName, const std::string&
                                const std::string& fullPath) {
     // Wine names disk files in the Win32 namespace form, Windows in the device form.
     return Equal(handleName, deviceForm) || Equal(handleName, "\\??\\" + fullPath);
+}
+
+std::string FakeSystem::DescribePathFailure(const std::string& path) {
+    std::string fullPath;
+    return GetFullPath(path, fullPath) ? "no device form" : "no full path";
 }
 
 PathKind FakeSystem::Classify(const std::string& path) {

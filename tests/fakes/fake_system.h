@@ -19,9 +19,14 @@ class FakeSystem : public System {
     using ProcessTable = std::map<ProcessId, std::string>;
 
     struct FileHandle {
+        FileHandle(ProcessId processId, bool named, std::string name,
+                   FileUse use = UseOf(UseKind::Handle))
+            : processId(processId), named(named), name(std::move(name)), use(use) {}
+
         ProcessId processId = 0;
         bool named = true;  // false: the name could not be resolved
         std::string name;
+        FileUse use;
     };
 
     // --- the script ---
@@ -36,9 +41,12 @@ class FakeSystem : public System {
 
     std::vector<FileHandle> handles;
 
-    // The current folder used to complete relative paths, and paths that cannot be completed.
+    // The current folder used to complete relative paths, paths that cannot be completed, and
+    // paths whose full path the system gives in another form (a link resolved, a short name
+    // made long).
     std::string currentFolder = "C:\\work";
     std::set<std::string> fullPathFailures;
+    std::map<std::string, std::string> fullPathForms;
 
     // Drive letter (upper case) -> device; a path on another drive, or not starting with a
     // drive letter and colon, has no device form. Paths listed here fail too.
@@ -52,6 +60,7 @@ class FakeSystem : public System {
 
     bool ignoreCase = true;
     std::size_t inaccessible = 0;
+    ProcessId ownProcessId = 0xFFFF0000;  // the querying process; no scripted process by default
 
     // --- what happened ---
     std::size_t processSnapshotsTaken = 0;
@@ -78,6 +87,9 @@ class FakeSystem : public System {
     std::string JoinPath(const std::string& folder, const std::string& name) override;
     std::string FileNamePart(const std::string& path) override;
     std::size_t InaccessibleProcessCount() const override { return inaccessible; }
+    ProcessId OwnProcessId() const override { return ownProcessId; }
+    // "no full path" or "no device form", after the step that fails for the path.
+    std::string DescribePathFailure(const std::string& path) override;
 };
 
 // Keeps every message shown, in order.

@@ -3,12 +3,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/eventfd.h>
-#include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <utility>
 
 #include "sysinfo/procfs/proc_dir.h"
 
@@ -16,40 +18,23 @@ namespace vesperlin::procfs {
 
 namespace {
 
-void AddDeviceOf(int fd, dev_t* devices, int& count) {
+bool DeviceOf(int fd, dev_t& dev) {
+    if (fd < 0) return false;  // this kernel lacks the kind: nothing of it can be open either
     struct stat st;
-    if (fd < 0) return;  // this kernel lacks the kind: nothing of it can be open either
-    if (fstat(fd, &st) == 0) {
-        bool known = false;
-        for (int i = 0; i < count; ++i) known = known || devices[i] == st.st_dev;
-        if (!known && count < 4) devices[count++] = st.st_dev;
-    }
+    const bool known = fstat(fd, &st) == 0;
+    if (known) dev = st.st_dev;
     close(fd);
+    return known;
 }
 
 }  // namespace
 
-PseudoDevices::PseudoDevices() {
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) == 0) {
-        close(pipeFds[1]);
-        AddDeviceOf(pipeFds[0], devices, count);
-    }
-    AddDeviceOf(eventfd(0, EFD_CLOEXEC), devices, count);
-    AddDeviceOf(memfd_create("vesperlin-probe", MFD_CLOEXEC), devices, count);
-#ifdef SYS_pidfd_open
-    AddDeviceOf(static_cast<int>(syscall(SYS_pidfd_open, getpid(), 0)), devices, count);
-#endif
+KernelDevices::KernelDevices() {
+    anonymousKnown = DeviceOf(eventfd(0, EFD_CLOEXEC), anonymousDev);
+    socketKnown = DeviceOf(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0), socketDev);
 }
 
-bool PseudoDevices::Contains(dev_t dev) const {
-    for (int i = 0; i < count; ++i) {
-        if (devices[i] == dev) return true;
-    }
-    return false;
-}
-
-void WalkFileHandles(int procFd, std::span<const ProcessId> processIds, const PseudoDevices& pseudo,
+void WalkFileHandles(int procFd, std::span<const ProcessId> processIds, const KernelDevices& kernel,
                      std::vector<HandleRow>& rows, std::vector<ProcessId>& denied) {
     // getdents64 straight into one buffer: no directory stream to allocate per process.
     alignas(8) char buffer[16384];
@@ -71,19 +56,27 @@ void WalkFileHandles(int procFd, std::span<const ProcessId> processIds, const Ps
                 if (entry->d_name[0] == '.') continue;
                 struct stat st;
                 // stat follows the descriptor's link to the open file itself, so renamed,
-                // deleted and bind-mounted files keep their identity.
+                // deleted and bind-mounted files keep their identity, and pipes, sockets and
+                // memory files have one of their own.
                 if (fstatat(fdDir, entry->d_name, &st, 0) != 0) continue;
-                mode_t type = st.st_mode & S_IFMT;
-                if (type == 0 || type == S_IFSOCK || pseudo.Contains(st.st_dev)) continue;
-                rows.push_back(HandleRow{processId, FileIdentity{st.st_dev, st.st_ino}});
+                if ((st.st_mode & S_IFMT) == 0 || kernel.SharesInodes(st.st_dev)) continue;
+                std::int32_t number = 0;
+                const char* name = entry->d_name;
+                const auto [stop, error] = std::from_chars(name, name + std::strlen(name), number);
+                if (error != std::errc() || *stop != '\0') continue;
+                rows.push_back(HandleRow{processId, number, FileIdentity{st.st_dev, st.st_ino}});
             }
         }
         close(fdDir);
-        // The current folder is in use just as an open one is (on Windows it is an open
-        // handle), and it is what keeps a file system from being unmounted.
-        struct stat st;
-        if (fstatat(procFd, ProcessEntryPath(path, processId, "cwd"), &st, 0) == 0) {
-            rows.push_back(HandleRow{processId, FileIdentity{st.st_dev, st.st_ino}});
+        // The current and root folders are in use just as an open folder is (on Windows the
+        // current folder is an open handle), and they keep a file system from being unmounted.
+        const std::pair<const char*, std::int32_t> folders[] = {{"cwd", kCurrentFolderRow},
+                                                                {"root", kRootFolderRow}};
+        for (const auto& [leaf, row] : folders) {
+            struct stat st;
+            if (fstatat(procFd, ProcessEntryPath(path, processId, leaf), &st, 0) == 0) {
+                rows.push_back(HandleRow{processId, row, FileIdentity{st.st_dev, st.st_ino}});
+            }
         }
     }
 }

@@ -4,11 +4,13 @@
 
 #include <charconv>
 
+#include "sysinfo/procfs/path_walk.h"
+
 namespace vesperlin::procfs {
 
 std::optional<FileIdentity> IdentityOfPath(const std::string& path) {
     struct stat st;
-    if (path.empty() || stat(path.c_str(), &st) != 0) return std::nullopt;
+    if (StatAnyLength(path, st) != 0) return std::nullopt;
     return FileIdentity{st.st_dev, st.st_ino};
 }
 

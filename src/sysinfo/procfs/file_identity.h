@@ -16,7 +16,8 @@ struct FileIdentity {
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
-// The identity of the file a path names, symbolic links followed; nothing when stat fails.
+// The identity of the file a path of any length names, symbolic links followed; nothing when
+// stat fails.
 std::optional<FileIdentity> IdentityOfPath(const std::string& path);
 
 // "dev:ino" in decimal: the text that handle names and device forms share. Appends to `out`

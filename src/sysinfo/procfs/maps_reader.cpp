@@ -4,6 +4,8 @@
 
 #include <charconv>
 
+#include "sysinfo/file_use.h"
+
 namespace vesperlin::procfs {
 
 namespace {
@@ -38,8 +40,10 @@ bool ParseMapsLine(std::string_view line, MapsEntry& entry) {
     if (pathStart == std::string_view::npos) return false;
     std::string_view path = rest.substr(pathStart);
     // Only paths name files; "[heap]", "anon_inode:..." and the like do not. A memfd shows as
-    // "/memfd:name (deleted)" and is no file of the file system either.
-    if (path.front() != '/' || path.starts_with("/memfd:")) return false;
+    // "/memfd:name (deleted)", and its columns identify it as they do a deleted file.
+    if (path.front() != '/') return false;
+    const std::uint16_t permissionsBit = MappingPermissionsBit(std::string(perms));
+    if (permissionsBit == 0) return false;
 
     std::size_t colon = device.find(':');
     unsigned int major = 0, minor = 0;
@@ -49,6 +53,7 @@ bool ParseMapsLine(std::string_view line, MapsEntry& entry) {
         return false;
     }
     entry.identity = FileIdentity{makedev(major, minor), static_cast<ino_t>(inodeNumber)};
+    entry.permissions = permissionsBit;
 
     constexpr std::string_view deletedSuffix = " (deleted)";
     entry.deleted = path.ends_with(deletedSuffix);

@@ -1,7 +1,5 @@
 #include "sysinfo/procfs/module_walk.h"
 
-#include <algorithm>
-
 #include "sysinfo/procfs/maps_reader.h"
 #include "sysinfo/procfs/proc_dir.h"
 
@@ -20,14 +18,18 @@ bool AddProcessModules(int procFd, ProcessId processId, std::string& maps, std::
         return !IsAccessDenied(errorCode);
     }
     const std::size_t first = modules.size();
-    auto listed = [&](const std::string& modulePath) {
-        return std::any_of(modules.begin() + static_cast<std::ptrdiff_t>(first), modules.end(),
-                           [&](const MappedModule& module) { return module.path == modulePath; });
+    // The module of this process with that path, if there is one already.
+    auto find = [&](const std::string& modulePath) -> MappedModule* {
+        // A file's mappings are mostly neighbours: the last path is the usual repeat.
+        if (modules.size() > first && modules.back().path == modulePath) return &modules.back();
+        for (std::size_t i = first; i < modules.size(); ++i)
+            if (modules[i].path == modulePath) return &modules[i];
+        return nullptr;
     };
     // The executable comes first even where the kernel lists something else before it.
     if (ReadLinkText(procFd, ProcessEntryPath(path, processId, "exe"), linkText, errorCode)) {
-        modules.push_back(
-            MappedModule{processId, linkText, linkText.ends_with(deletedSuffix), false, {}});
+        modules.push_back(MappedModule{
+            processId, linkText, linkText.ends_with(deletedSuffix), false, {}, true, 0});
     }
     std::string_view rest = maps;
     while (!rest.empty()) {
@@ -35,24 +37,17 @@ bool AddProcessModules(int procFd, ProcessId processId, std::string& maps, std::
         std::string_view line = rest.substr(0, end);
         rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
         if (!ParseMapsLine(line, entry)) continue;
-        // A file's mappings are mostly neighbours: the last path is the usual repeat.
-        if (modules.size() > first && modules.back().path == entry.path) {
-            if (!modules.back().haveMapsIdentity) {
-                modules.back().haveMapsIdentity = true;
-                modules.back().mapsIdentity = entry.identity;
-            }
-            continue;
-        }
-        if (listed(entry.path)) {
+        if (MappedModule* same = find(entry.path)) {
+            same->mappings |= entry.permissions;
             // Only the executable can lack the columns, and it is the first of the process.
-            MappedModule& exe = modules[first];
-            if (exe.path == entry.path && !exe.haveMapsIdentity) {
-                exe.haveMapsIdentity = true;
-                exe.mapsIdentity = entry.identity;
+            if (!same->haveMapsIdentity) {
+                same->haveMapsIdentity = true;
+                same->mapsIdentity = entry.identity;
             }
             continue;
         }
-        modules.push_back(MappedModule{processId, entry.path, entry.deleted, true, entry.identity});
+        modules.push_back(MappedModule{processId, entry.path, entry.deleted, true, entry.identity,
+                                       false, entry.permissions});
     }
     return true;
 }

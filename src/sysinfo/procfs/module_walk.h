@@ -1,8 +1,9 @@
 #pragma once
 // The walk over every process's executable and mappings that builds the module snapshot.
 
-#include <string>
+#include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "sysinfo/procfs/file_identity.h"
@@ -16,11 +17,14 @@ struct MappedModule {
     bool deleted = false;
     bool haveMapsIdentity = false;  // false for an executable that no maps line showed
     FileIdentity mapsIdentity;
+    bool executable = false;     // the process's program
+    std::uint16_t mappings = 0;  // the permission sets it is mapped with (MappingPermissionsBit)
 };
 
 // Appends, for each listed process in order, its executable and then every file-backed
-// mapping, each path once per process. Processes whose mappings the user may not read are
-// appended to `denied`; processes that ended meanwhile are left out silently.
+// mapping, each path once per process with the permissions of all its mappings. Processes whose
+// mappings the user may not read are appended to `denied`; processes that ended meanwhile are left
+// out silently.
 void WalkModules(int procFd, std::span<const ProcessId> processIds,
                  std::vector<MappedModule>& modules, std::vector<ProcessId>& denied);
 

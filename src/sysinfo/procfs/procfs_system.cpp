@@ -1,22 +1,30 @@
 #include "sysinfo/procfs/procfs_system.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <iterator>
 #include <memory>
 #include <span>
+#include <system_error>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "sysinfo/platform_system.h"
+#include "sysinfo/procfs/fdinfo.h"
 #include "sysinfo/procfs/file_identity.h"
 #include "sysinfo/procfs/module_walk.h"
+#include "sysinfo/procfs/path_walk.h"
 #include "sysinfo/procfs/proc_dir.h"
 #include "sysinfo/procfs/slices.h"
+#include "sysinfo/procfs/unix_sockets.h"
 
 namespace vesperlin {
 
@@ -59,12 +67,38 @@ class ProcfsProcessNames : public ProcessNames {
     mutable std::unordered_map<ProcessId, std::optional<std::string>> names;
 };
 
+// Device forms of a socket file list the file's identity and those of the sockets bound to it.
+constexpr char kFormSeparator = ',';
+
+// What a descriptor was opened for, read when it is visited. False when the descriptor is no
+// longer the one the walk saw (closed, its number reused) or its fdinfo cannot be read.
+bool ReadDescriptorAccess(int procFd, const HandleRow& row, std::uint8_t& access) {
+    char leaf[32], path[48];
+    std::snprintf(leaf, sizeof(leaf), "fd/%d", static_cast<int>(row.descriptor));
+    struct stat st;
+    if (fstatat(procFd, ProcessEntryPath(path, row.processId, leaf), &st, 0) != 0 ||
+        FileIdentity{st.st_dev, st.st_ino} != row.identity) {
+        return false;
+    }
+    std::snprintf(leaf, sizeof(leaf), "fdinfo/%d", static_cast<int>(row.descriptor));
+    std::string text;
+    int errorCode = 0;
+    unsigned flags = 0;
+    if (!ReadWholeFile(procFd, ProcessEntryPath(path, row.processId, leaf), text, errorCode) ||
+        !ParseFdinfoFlags(text, flags)) {
+        return false;
+    }
+    access = AccessOfOpenFlags(flags);
+    return true;
+}
+
 // The rows stay in the slices that found them (joined in slice order when visited), so the
-// snapshot never holds two copies of the table.
+// snapshot never holds two copies of the table. A row's access is read as it is visited, and
+// once a limit is set only for rows that may be a target: it costs two reads of /proc.
 class ProcfsHandleSnapshot : public FileHandleSnapshot {
   public:
-    explicit ProcfsHandleSnapshot(std::vector<std::vector<HandleRow>> slices)
-        : slices(std::move(slices)) {}
+    ProcfsHandleSnapshot(UniqueFd procFd, std::vector<std::vector<HandleRow>> slices)
+        : procFd(std::move(procFd)), slices(std::move(slices)) {}
 
     std::size_t Count() const override {
         std::size_t count = 0;
@@ -72,20 +106,71 @@ class ProcfsHandleSnapshot : public FileHandleSnapshot {
         return count;
     }
 
-    void VisitNames(const Visitor& visit) override {
+    void LimitNamesTo(std::vector<HandleTarget> targets) override {
+        limited = true;
+        wanted.clear();
+        for (const HandleTarget& target : targets) {
+            std::string_view form = target.deviceForm;
+            while (!form.empty()) {
+                const std::size_t cut = form.find(kFormSeparator);
+                wanted.emplace(form.substr(0, cut));
+                form.remove_prefix(cut == std::string_view::npos ? form.size() : cut + 1);
+            }
+        }
+    }
+
+    void VisitUses(const UseVisitor& visit) override {
         std::string name;  // one buffer for every row: no allocation per handle
         for (const auto& rows : slices) {
             for (const HandleRow& row : rows) {
                 name.clear();
                 AppendIdentityText(row.identity, name);
-                if (!visit(row.processId, true, name)) return;
+                FileUse use;
+                if (row.descriptor == kCurrentFolderRow) {
+                    use.kind = UseKind::CurrentFolder;
+                } else if (row.descriptor == kRootFolderRow) {
+                    use.kind = UseKind::RootFolder;
+                } else {
+                    use.kind = UseKind::Descriptor;
+                    use.number = static_cast<std::uint64_t>(row.descriptor);
+                    if (!limited || wanted.count(name)) {
+                        use.accessKnown = ReadDescriptorAccess(procFd.Get(), row, use.access);
+                    }
+                }
+                if (!visit(row.processId, true, name, use)) return;
             }
         }
     }
 
   private:
+    UniqueFd procFd;
     std::vector<std::vector<HandleRow>> slices;
+    bool limited = false;
+    std::unordered_set<std::string> wanted;  // identity texts of the targets
 };
+
+// `path` made absolute from the current folder, without "." names, empty names and a trailing
+// separator; ".." is kept, as only the file system knows where it leads. Empty when the
+// current folder cannot be read.
+std::string AbsolutePath(const std::string& path) {
+    std::string absolute;
+    if (path.empty() || path[0] != '/') {
+        // The C library's getcwd reads current folders of any length.
+        std::unique_ptr<char, decltype(&free)> current(getcwd(nullptr, 0), &free);
+        if (!current) return std::string();
+        absolute = current.get();
+    }
+    std::string_view rest = path;
+    while (!rest.empty()) {
+        const std::size_t cut = rest.find('/');
+        const std::string_view name = rest.substr(0, cut);
+        rest.remove_prefix(cut == std::string_view::npos ? rest.size() : cut + 1);
+        if (name.empty() || name == ".") continue;
+        if (absolute.empty() || absolute.back() != '/') absolute += '/';
+        absolute += name;
+    }
+    return absolute.empty() ? "/" : absolute;
+}
 
 bool ListIds(int procFd, std::vector<ProcessId>& ids) {
     if (!ListProcessIds(procFd, ids)) return false;
@@ -149,7 +234,9 @@ bool ProcfsSystem::TakeModuleSnapshot(std::vector<ModuleRecord>& modules) {
             const std::string* path =
                 moduleTable.Intern(module.path, module.deleted,
                                    module.haveMapsIdentity ? &module.mapsIdentity : nullptr);
-            modules.push_back(ModuleRecord{module.processId, *path});
+            FileUse use = UseOf(module.executable ? UseKind::Executable : UseKind::Mapping);
+            use.mappings = module.mappings;
+            modules.push_back(ModuleRecord{module.processId, *path, use});
         }
         found[slice] = {};  // keep the peak low: each slice goes once it is copied
         moduleDenied.insert(moduleDenied.end(), denied[slice].begin(), denied[slice].end());
@@ -163,32 +250,75 @@ std::unique_ptr<FileHandleSnapshot> ProcfsSystem::TakeFileHandleSnapshot() {
     std::vector<ProcessId> ids;
     if (!procFd.Valid() || !ListIds(procFd.Get(), ids)) {
         messages.Show("Couldn't query system information.");
-        return std::make_unique<ProcfsHandleSnapshot>(std::vector<std::vector<HandleRow>>{});
+        return std::make_unique<ProcfsHandleSnapshot>(UniqueFd(),
+                                                      std::vector<std::vector<HandleRow>>{});
     }
     const std::size_t slices = SliceCountFor(ids.size());
     std::vector<std::vector<HandleRow>> found(slices);
     std::vector<std::vector<ProcessId>> denied(slices);
     RunSlices(ids.size(), slices, [&](std::size_t slice, std::size_t begin, std::size_t end) {
-        WalkFileHandles(procFd.Get(), std::span(ids).subspan(begin, end - begin), pseudoDevices,
+        WalkFileHandles(procFd.Get(), std::span(ids).subspan(begin, end - begin), kernelDevices,
                         found[slice], denied[slice]);
     });
     for (const auto& part : denied)
         handleDenied.insert(handleDenied.end(), part.begin(), part.end());
-    return std::make_unique<ProcfsHandleSnapshot>(std::move(found));
+    return std::make_unique<ProcfsHandleSnapshot>(std::move(procFd), std::move(found));
 }
 
 bool ProcfsSystem::GetFullPath(const std::string& path, std::string& fullPath) {
-    if (path.empty()) return false;
+    // The path is what is shown; the file it names is what is matched. Every answer is checked
+    // to name the same file, so that the module pass, which looks the full path up again,
+    // compares the right one.
+    const std::optional<FileIdentity> identity = IdentityOfPath(path);
+    if (!identity) return false;
+    auto sameFile = [&](const std::string& candidate) {
+        return IdentityOfPath(candidate) == identity;
+    };
     char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) == nullptr) return false;
-    fullPath = resolved;
+    if (path.size() < PATH_MAX && realpath(path.c_str(), resolved) != nullptr &&
+        sameFile(resolved)) {
+        fullPath = resolved;
+        return true;
+    }
+    // No canonical path names the file: the path is too long for the kernel's limit, or it
+    // ends in a link of /proc whose text is no path (a deleted file, a pipe, a socket) or
+    // names another file by now. The folder part is resolved where it can be, the last name
+    // kept: /proc/self/fd/3 becomes /proc/1234/fd/3.
+    const std::string absolute = AbsolutePath(path);
+    if (absolute.empty()) return false;
+    const std::size_t slash = absolute.rfind('/');
+    const std::string folder = slash == 0 ? "/" : absolute.substr(0, slash);
+    const std::string last = absolute.substr(slash + 1);
+    if (!last.empty() && last != ".." && folder.size() < PATH_MAX &&
+        realpath(folder.c_str(), resolved) != nullptr) {
+        const std::string candidate = JoinPath(resolved, last);
+        if (sameFile(candidate)) {
+            fullPath = candidate;
+            return true;
+        }
+    }
+    if (!sameFile(absolute)) return false;
+    fullPath = absolute;
     return true;
 }
 
 bool ProcfsSystem::GetDeviceFileName(const std::string& path, std::string& deviceForm) {
-    std::optional<FileIdentity> identity = IdentityOfPath(path);
-    if (!identity) return false;
-    deviceForm = IdentityText(*identity);
+    struct stat st;
+    if (StatAnyLength(path, st) != 0) return false;
+    // Every anonymous-inode object shares this identity with all others of its kind.
+    if (kernelDevices.SharesInodes(st.st_dev)) return false;
+    const FileIdentity identity{st.st_dev, st.st_ino};
+    std::string form = IdentityText(identity);
+    // A socket file is used through the sockets bound to it.
+    dev_t socketDevice = 0;
+    if (S_ISSOCK(st.st_mode) && kernelDevices.SocketDevice(socketDevice) &&
+        st.st_dev != socketDevice) {
+        for (const FileIdentity& socket : SocketsBoundTo(identity, socketDevice)) {
+            form += kFormSeparator;
+            AppendIdentityText(socket, form);
+        }
+    }
+    deviceForm = std::move(form);
     return true;
 }
 
@@ -198,19 +328,29 @@ bool ProcfsSystem::ModuleMatches(const std::string& modulePath, const std::strin
 
 bool ProcfsSystem::HandleMatches(const std::string& handleName, const std::string& deviceForm,
                                  const std::string&) {
-    return !deviceForm.empty() && handleName == deviceForm;
+    if (deviceForm.empty() || handleName.empty()) return false;
+    std::string_view form = deviceForm;
+    while (!form.empty()) {
+        const std::size_t cut = form.find(kFormSeparator);
+        if (form.substr(0, cut) == handleName) return true;
+        form.remove_prefix(cut == std::string_view::npos ? form.size() : cut + 1);
+    }
+    return false;
 }
 
 PathKind ProcfsSystem::Classify(const std::string& path) {
     struct stat st;
-    if (path.empty() || stat(path.c_str(), &st) != 0) return PathKind::Unreadable;
+    if (StatAnyLength(path, st) != 0) return PathKind::Unreadable;
     return S_ISDIR(st.st_mode) ? PathKind::Folder : PathKind::File;
 }
 
 bool ProcfsSystem::ListFolder(const std::string& fullPath, std::vector<std::string>& names) {
     names.clear();
-    DIR* dir = opendir(fullPath.c_str());
+    UniqueFd folder(OpenAnyLength(fullPath, O_RDONLY | O_DIRECTORY));
+    if (!folder.Valid()) return false;
+    DIR* dir = fdopendir(folder.Get());
     if (dir == nullptr) return false;
+    folder.Release();  // the stream owns it now
     const bool complete = ReadEntries(dir, [&](const char* name) { names.emplace_back(name); });
     if (!complete) names.clear();
     return complete;
@@ -228,6 +368,26 @@ std::string ProcfsSystem::FileNamePart(const std::string& path) {
     std::size_t slash = path.rfind('/', end);
     return path.substr(slash == std::string::npos ? 0 : slash + 1,
                        end - (slash == std::string::npos ? 0 : slash + 1) + 1);
+}
+
+ProcessId ProcfsSystem::OwnProcessId() const {
+    return static_cast<ProcessId>(getpid());
+}
+
+std::string ProcfsSystem::DescribePathFailure(const std::string& path) {
+    struct stat st;
+    int error = StatAnyLength(path, st, false);
+    if (error == 0 && S_ISLNK(st.st_mode)) {
+        error = StatAnyLength(path, st, true);
+        if (error == ENOENT) return "a symbolic link that leads nowhere";
+        if (error == ELOOP) return "a loop of symbolic links";
+    }
+    if (error == ENOENT) return "no such file or folder";
+    if (error != 0) return std::generic_category().message(error);
+    if (kernelDevices.SharesInodes(st.st_dev)) {
+        return "an anonymous kernel object, which nothing tells apart from others of its kind";
+    }
+    return "its full path cannot be formed";
 }
 
 std::size_t ProcfsSystem::InaccessibleProcessCount() const {

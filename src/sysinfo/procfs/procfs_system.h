@@ -1,7 +1,7 @@
 #pragma once
 // The system seam read from /proc. Handle names and device forms are file identities
-// ("dev:ino"), so a file is found through any of its names; module paths are matched by
-// identity too.
+// ("dev:ino"), so a file is found through any of its names, /proc/PID/fd/N included; module
+// paths are matched by identity too, and a full path is only what is shown.
 
 #include <string>
 #include <vector>
@@ -35,10 +35,12 @@ class ProcfsSystem : public System {
     std::string JoinPath(const std::string& folder, const std::string& name) override;
     std::string FileNamePart(const std::string& path) override;
     std::size_t InaccessibleProcessCount() const override;
+    ProcessId OwnProcessId() const override;
+    std::string DescribePathFailure(const std::string& path) override;
 
   private:
     Messages& messages;
-    PseudoDevices pseudoDevices;
+    KernelDevices kernelDevices;
     ModuleTable moduleTable;
     std::vector<ProcessId> moduleDenied;
     std::vector<ProcessId> handleDenied;

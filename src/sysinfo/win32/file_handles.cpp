@@ -1,5 +1,6 @@
 #include "sysinfo/win32/file_handles.h"
 
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -60,7 +61,16 @@ class OwnerProcesses {
 struct FileRow {
     DWORD processId;
     ProbeItem item;  // owner null: a handle of ours, or a copy made while learning its type
+    FileUse use;     // the handle value and access of the table's row
 };
+
+FileUse UseOfRow(const HandleEntry& entry) {
+    FileUse use = UseOf(UseKind::Handle);
+    use.number = reinterpret_cast<std::uintptr_t>(entry.HandleValue);
+    use.accessKnown = true;
+    use.access = AccessOfWindowsMask(entry.GrantedAccess);
+    return use;
+}
 
 class WindowsFileHandles : public FileHandleSnapshot {
   public:
@@ -83,7 +93,7 @@ class WindowsFileHandles : public FileHandleSnapshot {
         filter = std::make_unique<NameTailFilter>(names);
     }
 
-    void VisitNames(const Visitor& visit) override {
+    void VisitUses(const UseVisitor& visit) override {
         std::vector<ProbeItem> items;
         items.reserve(rows.size());
         for (const FileRow& row : rows) items.push_back(row.item);
@@ -93,7 +103,7 @@ class WindowsFileHandles : public FileHandleSnapshot {
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const bool named = pool.TakeName(i, name);
             if (!named) name.clear();
-            if (!visit(rows[i].processId, named, name)) break;
+            if (!visit(rows[i].processId, named, name, rows[i].use)) break;
         }
     }  // the pool closes every copy it made before the visit returns
 
@@ -183,13 +193,13 @@ void WindowsFileHandles::Read() {
         if (auto kept = fileCopies.find(i); kept != fileCopies.end()) {
             // Copied while learning, and already known to be a file: used as it is.
             keptCopies.push_back(kept->second);
-            rows.push_back({entry.ProcessId, {nullptr, kept->second}});
+            rows.push_back({entry.ProcessId, {nullptr, kept->second}, UseOfRow(entry)});
             continue;
         }
         if (kind == IndexKind::Other) continue;  // never copied
         if (entry.ProcessId == self) {
             if (kind == IndexKind::AskEachHandle && !IsFile(entry.HandleValue)) continue;
-            rows.push_back({entry.ProcessId, {nullptr, entry.HandleValue}});
+            rows.push_back({entry.ProcessId, {nullptr, entry.HandleValue}, UseOfRow(entry)});
             continue;
         }
         // A process that cannot be opened keeps its handles to itself: they are left out, as
@@ -206,10 +216,10 @@ void WindowsFileHandles::Read() {
                 continue;
             }
             keptCopies.push_back(copy);
-            rows.push_back({entry.ProcessId, {nullptr, copy}});
+            rows.push_back({entry.ProcessId, {nullptr, copy}, UseOfRow(entry)});
             continue;
         }
-        rows.push_back({entry.ProcessId, {owner, entry.HandleValue}});
+        rows.push_back({entry.ProcessId, {owner, entry.HandleValue}, UseOfRow(entry)});
     }
 }
 

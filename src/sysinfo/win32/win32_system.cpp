@@ -6,6 +6,7 @@
 #include "sysinfo/platform_system.h"
 #include "sysinfo/win32/dos_devices.h"
 #include "sysinfo/win32/file_handles.h"
+#include "sysinfo/win32/final_path.h"
 #include "sysinfo/win32/module_snapshot.h"
 #include "sysinfo/win32/process_snapshot.h"
 #include "sysinfo/win32/unique_handle.h"
@@ -35,6 +36,31 @@ class ProcessImageNames : public ProcessNames {
     ProcessSnapshot snapshot;
 };
 
+// Whether a named pipe of that name exists, without connecting to it: waiting for a free
+// instance either finds one, runs out of time (every instance busy) or finds no pipe.
+bool NamedPipeExists(const std::string& path) {
+    std::wstring name = NarrowToWide(path);
+    name[2] = L'.';  // \\?\pipe\x is \\.\pipe\x to the pipe functions
+    return WaitNamedPipeW(name.c_str(), 1) || GetLastError() == ERROR_SEM_TIMEOUT;
+}
+
+// The system's text for an error code, without its line end.
+std::string SystemMessage(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message;
+    if (length > 0 && text) WideToNarrow(text, message);
+    if (text) LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.')) {
+        message.pop_back();
+    }
+    if (message.empty()) message = "error " + std::to_string(error);
+    return message;
+}
+
 }  // namespace
 
 std::unique_ptr<ProcessNames> Win32System::TakeProcessSnapshot() {
@@ -43,6 +69,7 @@ std::unique_ptr<ProcessNames> Win32System::TakeProcessSnapshot() {
 
 bool Win32System::TakeModuleSnapshot(std::vector<ModuleRecord>& modules) {
     modules.clear();
+    moduleFinalPaths.clear();
     ModuleSnapshot snapshot(messages, AllProcesses);
     const bool ok = snapshot.Refresh();
     deniedProcesses = snapshot.DeniedProcesses();
@@ -70,7 +97,15 @@ bool Win32System::GetFullPath(const std::string& path, std::string& fullPath) {
         if (length == 0) return false;
         if (length < size) {
             buffer.resize(length);
-            WideToNarrow(buffer.c_str(), fullPath);
+            std::string full;
+            WideToNarrow(buffer.c_str(), full);
+            // C:\dir\ names C:\dir; and the system's own path for the file is the one
+            // module paths and handle names carry, whatever spelling reached it.
+            full = TrimTrailingSeparators(full);
+            FinalPaths finals;
+            if (GetFinalPaths(full, finals) && !finals.dosPath.empty())
+                full = FullPathOfFinalPath(finals.dosPath);
+            fullPath = std::move(full);
             return true;
         }
         size = length + 1;  // the current folder may have changed meanwhile: ask again
@@ -79,11 +114,44 @@ bool Win32System::GetFullPath(const std::string& path, std::string& fullPath) {
 }
 
 bool Win32System::GetDeviceFileName(const std::string& path, std::string& deviceForm) {
-    return win32::GetDeviceFileName(path, deviceForm);
+    const std::string trimmed = TrimTrailingSeparators(path);
+    // The file as the system knows it, when it can be opened: its final device path, and the
+    // device form of its final DOS path, which differs for a file reached through a mapped
+    // drive. Otherwise the path's own translation.
+    std::vector<std::string> forms;
+    FinalPaths finals;
+    if (GetFinalPaths(trimmed, finals)) {
+        if (!finals.ntPath.empty()) forms.push_back(finals.ntPath);
+        std::string translated;
+        if (!finals.dosPath.empty() &&
+            win32::GetDeviceFileName(FullPathOfFinalPath(finals.dosPath), translated) &&
+            (forms.empty() || !EqualIgnoringCase(translated, forms[0]))) {
+            forms.push_back(std::move(translated));
+        }
+    }
+    if (forms.empty()) return win32::GetDeviceFileName(trimmed, deviceForm);
+    std::string joined = forms[0];
+    for (std::size_t i = 1; i < forms.size(); ++i) joined += kDeviceFormSeparator + forms[i];
+    deviceForm = std::move(joined);
+    return true;
 }
 
 bool Win32System::ModuleMatches(const std::string& modulePath, const std::string& fullPath) {
-    return EqualIgnoringCase(modulePath, fullPath);
+    if (EqualIgnoringCase(modulePath, fullPath)) return true;
+    // A module loaded through a folder link or by a short name carries that spelling, while
+    // the full path asked for is the system's own: they are one file when the module's final
+    // path is that too. Only a module whose name may be the file's is opened to find out, and
+    // each module path once per module snapshot.
+    const bool shortName = modulePath.find('~') != std::string::npos;
+    if (!shortName && !EqualIgnoringCase(FileNamePart(modulePath), FileNamePart(fullPath)))
+        return false;
+    auto [known, inserted] = moduleFinalPaths.try_emplace(modulePath);
+    if (inserted) {
+        FinalPaths finals;
+        if (GetFinalPaths(modulePath, finals) && !finals.dosPath.empty())
+            known->second = FullPathOfFinalPath(finals.dosPath);
+    }
+    return !known->second.empty() && EqualIgnoringCase(known->second, fullPath);
 }
 
 bool Win32System::HandleMatches(const std::string& handleName, const std::string& deviceForm,
@@ -94,6 +162,8 @@ bool Win32System::HandleMatches(const std::string& handleName, const std::string
 }
 
 PathKind Win32System::Classify(const std::string& path) {
+    // Asking a pipe for its attributes would open it, and so take an instance from its server.
+    if (IsNamedPipePath(path)) return NamedPipeExists(path) ? PathKind::File : PathKind::Unreadable;
     const DWORD attributes = GetFileAttributesW(NarrowToWide(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Unreadable;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Folder : PathKind::File;
@@ -120,8 +190,25 @@ std::string Win32System::JoinPath(const std::string& folder, const std::string& 
 }
 
 std::string Win32System::FileNamePart(const std::string& path) {
-    const std::size_t slash = path.find_last_of('\\');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    // C:\dir\ and C:\dir\. name the folder dir, as C:\dir does; a drive's root is its own name.
+    std::string named = TrimTrailingSeparators(path);
+    while (named.size() > 2 && named.compare(named.size() - 2, 2, "\\.") == 0)
+        named = TrimTrailingSeparators(named.substr(0, named.size() - 1));
+    const std::size_t slash = named.find_last_of('\\');
+    if (slash == std::string::npos) return named;
+    if (slash + 1 == named.size()) return named;
+    return named.substr(slash + 1);
+}
+
+ProcessId Win32System::OwnProcessId() const {
+    return GetCurrentProcessId();
+}
+
+std::string Win32System::DescribePathFailure(const std::string& path) {
+    if (IsNamedPipePath(path)) return "no such pipe";
+    if (GetFileAttributesW(NarrowToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES)
+        return "its full path cannot be formed";
+    return SystemMessage(GetLastError());
 }
 
 }  // namespace win32

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "sysinfo/messages.h"
@@ -30,10 +31,14 @@ class Win32System : public System {
     std::string JoinPath(const std::string& folder, const std::string& name) override;
     std::string FileNamePart(const std::string& path) override;
     std::size_t InaccessibleProcessCount() const override { return deniedProcesses; }
+    ProcessId OwnProcessId() const override;
+    std::string DescribePathFailure(const std::string& path) override;
 
   private:
     Messages& messages;
     std::size_t deniedProcesses = 0;
+    // Module path -> its final path (empty: none), for the modules of the last snapshot.
+    std::unordered_map<std::string, std::string> moduleFinalPaths;
 };
 
 }  // namespace vesperlin::win32

@@ -128,16 +128,21 @@ TEST_F(CliProgram, NamesTheProcessThatHoldsAFileOpen) {
     EXPECT_EQ(run.out.find("is not used."), std::string::npos);
 }
 
+// The fields of the first hit of the holder in a JSON document; empty when there is none.
+std::string HolderHit(const std::string& json, DWORD holderId) {
+    std::ostringstream hit;
+    hit << "{\"processId\": " << holderId
+        << ", \"imageName\": \"vesperlin-holder.exe\", \"processFound\": true";
+    const auto at = json.find(hit.str());
+    if (at == std::string::npos) return std::string();
+    return json.substr(at, json.find('}', at) - at);
+}
+
 TEST_F(CliProgram, FindsALoadedLibraryAsAModule) {
     const CliRun run = RunCli({"--json", library});
     EXPECT_EQ(run.exitCode, 0u) << run.err;
-    std::ostringstream hit;
-    hit << "{\"processId\": " << holder->Id()
-        << ", \"imageName\": \"vesperlin-holder.exe\", \"processFound\": true";
-    const auto at = run.out.find(hit.str());
-    ASSERT_NE(at, std::string::npos) << run.out;
-    const auto end = run.out.find('}', at);
-    EXPECT_NE(run.out.substr(at, end - at).find("\"foundAs\": \"module\""), std::string::npos)
+    const std::string hit = HolderHit(run.out, holder->Id());
+    EXPECT_NE(hit.find("\"foundAs\": \"module\", \"use\": \"module\""), std::string::npos)
         << run.out;
 }
 
@@ -149,6 +154,29 @@ TEST_F(CliProgram, ShowsTheMatchedPathsOfAFolder) {
         run.out, FormatResultLine(holder->Id(), "vesperlin-holder.exe (" + FullPath(held) + ")")))
         << run.out;
     EXPECT_EQ(run.out.find("idle.txt"), std::string::npos) << run.out;
+}
+
+TEST_F(CliProgram, AnswersForAFolderWithATrailingBackslashAndForANamedPipe) {
+    const CliRun run = RunCli({folder.Path() + "\\"});
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_TRUE(HasLine(
+        run.out, FormatResultLine(holder->Id(), "vesperlin-holder.exe (" + FullPath(held) + ")")))
+        << run.out;
+
+    const std::string name = "vesperlin-cli-" + std::to_string(GetCurrentProcessId());
+    HolderProcess server({"--blocked-pipe", name});
+    ASSERT_TRUE(server.Started());
+    const CliRun pipeRun = RunCli({"\\\\.\\pipe\\" + name});
+    EXPECT_EQ(pipeRun.exitCode, 0u) << pipeRun.err;
+    EXPECT_EQ(pipeRun.out, FormatResultLine(server.Id(), "vesperlin-holder.exe") + "\n");
+}
+
+TEST_F(CliProgram, ReportsTheHandleValueAndGrantedAccessInJson) {
+    const CliRun run = RunCli({"--json", held});
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    const std::string fields = HolderHit(run.out, holder->Id());
+    EXPECT_NE(fields.find("\"use\": \"handle\", \"handle\": "), std::string::npos) << run.out;
+    EXPECT_NE(fields.find("\"access\": [\"read\", \"synchronise\"]"), std::string::npos) << fields;
 }
 
 TEST_F(CliProgram, SaysAnUnusedFileIsNotUsedAndExitsWithOne) {

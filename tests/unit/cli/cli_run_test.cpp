@@ -131,7 +131,13 @@ TEST_F(CliTest, WritesOneJsonDocumentWithEveryDistinctHit) {
         "Pr\xC3\xBC"
         "fung \"q\".exe";
     system.modules.push_back({0x10, "C:\\data\\report.txt"});
+    // The same file through one handle twice (one hit) and through another handle.
     system.handles.push_back({0x10, true, "\\Device\\HarddiskVolume1\\data\\report.txt"});
+    FileUse other = UseOf(UseKind::Handle);
+    other.number = 0x1A4;
+    other.accessKnown = true;
+    other.access = AccessRead | AccessSynchronise;
+    system.handles.push_back({0x10, true, "\\Device\\HarddiskVolume1\\data\\report.txt", other});
     system.handles.push_back({0x30, true, "\\??\\C:\\data\\report.txt"});
     system.handles.push_back({0x40, true, "\\??\\C:\\data\\report.txt"});
     EXPECT_EQ(Run({"--json", "C:\\data\\report.txt", "C:\\data\\unused.txt", "C:\\x"}), kCliFailed);
@@ -145,15 +151,21 @@ TEST_F(CliTest, WritesOneJsonDocumentWithEveryDistinctHit) {
               "      \"used\": true,\n"
               "      \"hits\": [\n"
               "        {\"processId\": 16, \"imageName\": \"editor.exe\", \"processFound\": "
-              "true, \"path\": \"C:\\\\data\\\\report.txt\", \"foundAs\": \"module\"},\n"
+              "true, \"path\": \"C:\\\\data\\\\report.txt\", \"foundAs\": \"module\", "
+              "\"use\": \"module\"},\n"
               "        {\"processId\": 16, \"imageName\": \"editor.exe\", \"processFound\": "
-              "true, \"path\": \"C:\\\\data\\\\report.txt\", \"foundAs\": \"handle\"},\n"
+              "true, \"path\": \"C:\\\\data\\\\report.txt\", \"foundAs\": \"handle\", "
+              "\"use\": \"handle\", \"handle\": 0, \"access\": null},\n"
+              "        {\"processId\": 16, \"imageName\": \"editor.exe\", \"processFound\": "
+              "true, \"path\": \"C:\\\\data\\\\report.txt\", \"foundAs\": \"handle\", "
+              "\"use\": \"handle\", \"handle\": 420, \"access\": [\"read\", \"synchronise\"]},\n"
               "        {\"processId\": 48, \"imageName\": \"Pr\xC3\xBC"
               "fung \\\"q\\\".exe\", "
               "\"processFound\": true, \"path\": \"C:\\\\data\\\\report.txt\", \"foundAs\": "
-              "\"handle\"},\n"
+              "\"handle\", \"use\": \"handle\", \"handle\": 0, \"access\": null},\n"
               "        {\"processId\": 64, \"imageName\": \"\", \"processFound\": false, "
-              "\"path\": \"C:\\\\data\\\\report.txt\", \"foundAs\": \"handle\"}\n"
+              "\"path\": \"C:\\\\data\\\\report.txt\", \"foundAs\": \"handle\", \"use\": "
+              "\"handle\", \"handle\": 0, \"access\": null}\n"
               "      ],\n"
               "      \"lines\": [\"0x0010  editor.exe\", \"0x0030  Pr\xC3\xBC"
               "fung \\\"q\\\".exe\", "
@@ -178,4 +190,47 @@ TEST_F(CliTest, WritesOneJsonDocumentWithEveryDistinctHit) {
               "  ],\n"
               "  \"inaccessibleProcesses\": 0\n"
               "}\n");
+}
+
+TEST_F(CliTest, ReportsEveryWayAProcessUsesTheFileInJson) {
+    FileUse executable = UseOf(UseKind::Executable);
+    executable.mappings = MappingPermissionsBit("r--p") | MappingPermissionsBit("r-xp");
+    FileUse descriptor = UseOf(UseKind::Descriptor);
+    descriptor.number = 3;
+    descriptor.accessKnown = true;
+    descriptor.access = AccessWrite;
+    FileUse pathOnly = descriptor;
+    pathOnly.number = 4;
+    pathOnly.access = 0;
+    system.modules = {{0x10, "C:\\data\\report.txt", executable},
+                      {0x20, "C:\\data\\report.txt", UseOf(UseKind::Mapping)}};
+    const std::string name = "\\Device\\HarddiskVolume1\\data\\report.txt";
+    system.handles = {{0x10, true, name, descriptor},
+                      {0x10, true, name, pathOnly},
+                      {0x10, true, name, UseOf(UseKind::CurrentFolder)},
+                      {0x20, true, name, UseOf(UseKind::RootFolder)}};
+    EXPECT_EQ(Run({"--json", "C:\\data\\report.txt"}), kCliUsed);
+    const std::string json = out.str();
+    for (const char* use : {
+             "\"use\": \"executable\", \"mappings\": [\"r--p\", \"r-xp\"]}",
+             "\"use\": \"mapping\", \"mappings\": []}",
+             "\"use\": \"descriptor\", \"descriptor\": 3, \"access\": [\"write\"]}",
+             "\"use\": \"descriptor\", \"descriptor\": 4, \"access\": []}",
+             "\"use\": \"currentFolder\"}",
+             "\"use\": \"rootFolder\"}",
+         }) {
+        EXPECT_NE(json.find(use), std::string::npos) << use << "\n" << json;
+    }
+    // The lines stay one per process.
+    EXPECT_NE(json.find("\"lines\": [\"0x0010  editor.exe\", \"0x0020  viewer.exe\"]"),
+              std::string::npos)
+        << json;
+}
+
+TEST_F(CliTest, NotesFolderEntriesItLeavesOutAndAnswersTheRest) {
+    system.folders["C:\\data"] = {".", "..", "gone.txt", "report.txt"};
+    system.fullPathFailures.insert("C:\\data\\gone.txt");
+    EXPECT_EQ(Run({"C:\\data"}), kCliUsed);
+    EXPECT_EQ(out.str(), "0x0010  editor.exe (C:\\data\\report.txt)\n");
+    EXPECT_EQ(err.str(), "vesperlin-cli: C:\\data\\gone.txt: no full path; left out\n");
 }

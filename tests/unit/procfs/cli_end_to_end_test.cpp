@@ -99,6 +99,41 @@ TEST_F(CliEndToEnd, ListsTheUsedEntriesOfAFolderInParentheses) {
     EXPECT_EQ(run.out, Line(holder.Id(), "unit_procfs (" + held + ")") + "\n");
 }
 
+TEST_F(CliEndToEnd, NotesAFolderEntryThatLeadsNowhereAndListsTheOthers) {
+    std::string held = scratch.MakeFile("held.txt");
+    const std::string dangling = scratch.Path() + "/dangling";
+    ASSERT_EQ(symlink("missing", dangling.c_str()), 0);
+    ForkedHolder holder([&] { return open(held.c_str(), O_RDONLY) >= 0; });
+    ASSERT_TRUE(holder.Ready());
+    CliRun run = RunCli(outputs, {scratch.Path() + "/"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, Line(holder.Id(), "unit_procfs (" + held + ")") + "\n");
+    // (A count of processes it could not inspect may follow, in a sandbox.)
+    EXPECT_EQ(
+        run.err.rfind(
+            "vesperlin-cli: " + dangling + ": a symbolic link that leads nowhere; left out\n", 0),
+        0u)
+        << run.err;
+}
+
+TEST_F(CliEndToEnd, ReportsADescriptorWithItsNumberAndAccessInJson) {
+    std::string file = scratch.MakeFile("written.txt");
+    ForkedHolder holder([&] {
+        int fd = open(file.c_str(), O_WRONLY);
+        return fd >= 0 && dup2(fd, 100) == 100;
+    });
+    ASSERT_TRUE(holder.Ready());
+    CliRun run = RunCli(outputs, {"--json", "/proc/" + std::to_string(holder.Id()) + "/fd/100"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(
+                  "{\"processId\": " + std::to_string(holder.Id()) +
+                  ", \"imageName\": \"unit_procfs\", \"processFound\": true, \"path\": \"" + file +
+                  "\", \"foundAs\": \"handle\", \"use\": \"descriptor\", "
+                  "\"descriptor\": 100, \"access\": [\"write\"]}"),
+              std::string::npos)
+        << run.out;
+}
+
 TEST_F(CliEndToEnd, FailsClearlyOnAPathThatDoesNotExist) {
     CliRun run = RunCli(outputs, {scratch.Path() + "/missing.txt"});
     EXPECT_EQ(run.status, 2);

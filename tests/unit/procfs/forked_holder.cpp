@@ -6,11 +6,14 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -97,6 +100,44 @@ bool DropPrivileges(uid_t uid, gid_t gid) {
     // A change of user makes the process undumpable, which hides its /proc entries even from
     // that same user.
     return prctl(PR_SET_DUMPABLE, 1) == 0;
+}
+
+namespace {
+const std::string kDeepName(200, 'd');
+}  // namespace
+
+bool EnterDeepFolder(int levels) {
+    for (int i = 0; i < levels; ++i) {
+        if ((mkdir(kDeepName.c_str(), 0755) != 0 && errno != EEXIST) ||
+            chdir(kDeepName.c_str()) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void LeaveDeepFolder(int levels, const char* leftover) {
+    if (leftover) unlink(leftover);
+    for (int i = 0; i < levels; ++i) {
+        if (chdir("..") != 0) return;
+        rmdir(kDeepName.c_str());
+    }
+}
+
+int UnixSocket(const std::string& path, bool listener) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(address.sun_path)) return -1;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    auto* raw = reinterpret_cast<sockaddr*>(&address);
+    const bool ok = listener ? bind(fd, raw, sizeof(address)) == 0 && listen(fd, 4) == 0
+                             : connect(fd, raw, sizeof(address)) == 0;
+    if (fd >= 0 && !ok) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 ScratchFolder::ScratchFolder() {

@@ -34,6 +34,18 @@ std::string RunInChild(const std::function<void(int outFd)>& work);
 // Switches the calling process to another user and group, keeping it inspectable by that user.
 bool DropPrivileges(uid_t uid, gid_t gid);
 
+// Makes `levels` nested folders with long names below the current folder and enters the
+// innermost, whose path is then far longer than PATH_MAX. For a child process: it changes the
+// current folder. LeaveDeepFolder goes back up, removing them (and a file `leftover` in the
+// innermost).
+inline constexpr int kDeepLevels = 24;  // of 200-byte names: about 4,800 bytes
+bool EnterDeepFolder(int levels = kDeepLevels);
+void LeaveDeepFolder(int levels = kDeepLevels, const char* leftover = nullptr);
+
+// A UNIX socket bound to the file `path` and listening, or with `listener` false one connected
+// to it; -1 when that fails.
+int UnixSocket(const std::string& path, bool listener);
+
 // A fresh folder under /tmp (readable by everyone), removed with its contents at the end.
 class ScratchFolder {
   public:

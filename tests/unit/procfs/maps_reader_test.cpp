@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "sysinfo/file_use.h"
 #include "sysinfo/procfs/maps_reader.h"
 
 namespace vesperlin::procfs {
@@ -18,6 +19,7 @@ TEST(ParseMapsLine, ReadsPathDeviceAndInodeOfAFileMapping) {
     EXPECT_FALSE(entry.deleted);
     EXPECT_EQ(entry.identity.dev, makedev(0xfd, 0x01));
     EXPECT_EQ(entry.identity.ino, 1835023u);
+    EXPECT_EQ(MappingPermissionTexts(entry.permissions), std::vector<std::string>{"r--p"});
 }
 
 TEST(ParseMapsLine, KeepsBlanksInPathsAndMarksDeletedFiles) {
@@ -27,6 +29,16 @@ TEST(ParseMapsLine, KeepsBlanksInPathsAndMarksDeletedFiles) {
     EXPECT_EQ(entry.path, "/tmp/my dir/a  b.so (deleted)");
     EXPECT_TRUE(entry.deleted);
     EXPECT_EQ(entry.identity.dev, makedev(0x103, 0x02));
+}
+
+TEST(ParseMapsLine, ReadsAMemoryFileLikeADeletedFile) {
+    MapsEntry entry;
+    ASSERT_TRUE(ParseMapsLine(
+        "7f1c2a800000-7f1c2a801000 rw-s 00000000 00:01 5123   /memfd:buffer (deleted)", entry));
+    EXPECT_TRUE(entry.deleted);
+    EXPECT_EQ(entry.identity.dev, makedev(0, 1));
+    EXPECT_EQ(entry.identity.ino, 5123u);
+    EXPECT_EQ(MappingPermissionTexts(entry.permissions), std::vector<std::string>{"rw-s"});
 }
 
 TEST(ParseMapsLine, TurnsTheEscapedNewlineBack) {
@@ -43,7 +55,7 @@ TEST(ParseMapsLine, RefusesMappingsWithoutAFile) {
              "7f1c2a800000-7f1c2a900000 rw-p 00000000 00:00 0 ",
              "7f1c2a800000-7f1c2a900000 rw-p 00000000 00:00 0",
              "7f1c2a800000-7f1c2a801000 rw-s 00000000 00:0e 1064   anon_inode:[io_uring]",
-             "7f1c2a800000-7f1c2a801000 rw-s 00000000 00:01 5123   /memfd:buffer (deleted)",
+             "7f1c2a800000-7f1c2a801000 rwzp 00000000 08:01 5123   /tmp/bad-permissions",
              "garbage",
              "7f1c2a800000-7f1c2a801000 r--p 00000000 zz:01 5123   /tmp/bad-device",
          }) {

@@ -146,25 +146,32 @@ TEST_F(ProcfsSystemTest, ListsTheExecutableFirstAndEachModulePathOnce) {
     EXPECT_EQ(std::set<std::string>(paths.begin(), paths.end()).size(), paths.size());
 }
 
-TEST_F(ProcfsSystemTest, LeavesPipesSocketsAndAnonymousDescriptorsOut) {
+TEST_F(ProcfsSystemTest, NamesPipesSocketsAndMemoryFilesButNoAnonymousInodes) {
     std::string file = scratch.MakeFile("plain.txt");
-    std::set<std::string> pseudo;
     int pipeFds[2], socketFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, socketFds), 0);
-    int anonymous[] = {pipeFds[0],   pipeFds[1],    socketFds[0],
-                       socketFds[1], eventfd(0, 0), memfd_create("probe", 0)};
-    for (int fd : anonymous) {
+    const int named[] = {pipeFds[0], pipeFds[1], socketFds[0], socketFds[1],
+                         memfd_create("probe", 0)};
+    const int anonymous = eventfd(0, 0);
+    auto identity = [](int fd) {
         struct stat st;
-        ASSERT_EQ(fstat(fd, &st), 0);
-        pseudo.insert(std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino));
-    }
+        EXPECT_EQ(fstat(fd, &st), 0);
+        return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    };
+    std::set<std::string> expected;
+    for (int fd : named) expected.insert(identity(fd));
+    const std::string shared = identity(anonymous);
     ForkedHolder holder(OpenAndKeep(file, O_RDONLY));  // inherits every descriptor above
-    for (int fd : anonymous) close(fd);
+    for (int fd : named) close(fd);
+    close(anonymous);
     ASSERT_TRUE(holder.Ready());
 
     std::vector<std::string> names = HandleNamesOf(system, static_cast<ProcessId>(holder.Id()));
-    for (const std::string& name : names) EXPECT_EQ(pseudo.count(name), 0u) << name;
+    const std::set<std::string> held(names.begin(), names.end());
+    for (const std::string& name : expected) EXPECT_EQ(held.count(name), 1u) << name;
+    // Every eventfd, epoll and timer descriptor shares this one inode: it names nothing.
+    EXPECT_EQ(held.count(shared), 0u);
     EXPECT_TRUE(HoldsHandleOn(system, static_cast<ProcessId>(holder.Id()), file));
 }
 

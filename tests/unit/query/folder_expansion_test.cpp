@@ -80,12 +80,17 @@ TEST_F(ExpandFolderTest, TellsTheCallerWhenTheListQueryStoppedEarly) {
     EXPECT_TRUE(stopped);
 }
 
-TEST_F(ExpandFolderTest, CountsAnEntryWithoutFullPathAsAStopThoughTheListQuerySaysOtherwise) {
+TEST_F(ExpandFolderTest, LeavesOutAnEntryThatCannotBeFormedAndQueriesTheRest) {
     system.fullPathFailures.insert("C:\\work\\dir\\sub");
-    Lines paths;
-    ASSERT_TRUE(CollectFolderPaths(system, "C:\\work\\dir", paths));
-    EXPECT_FALSE(QueryPaths(system, list, paths));
-    bool stopped = false;
-    EXPECT_TRUE(ExpandFolder(system, list, "C:\\work\\dir", {}, &stopped));
-    EXPECT_TRUE(stopped);
+    system.handles.push_back({0x10, true, "\\Device\\HarddiskVolume1\\work\\dir\\.hidden"});
+    system.handles.push_back({0x10, true, "\\Device\\HarddiskVolume1\\work\\dir"});
+    bool stopped = true;
+    Lines skipped;
+    EXPECT_TRUE(ExpandFolder(
+        system, list, "C:\\work\\dir", {}, &stopped,
+        [&](const std::string& path, const std::string&) { skipped.push_back(path); }));
+    EXPECT_FALSE(stopped);
+    EXPECT_EQ(skipped, (Lines{"C:\\work\\dir\\sub"}));
+    EXPECT_EQ(list.Lines(), (Lines{"0x0010  editor.exe (C:\\work\\dir\\.hidden)",
+                                   "0x0010  editor.exe (C:\\work\\dir)"}));
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_system.h"
+#include "query/result_line.h"
 #include "query/usage_query.h"
 
 using namespace vesperlin;
@@ -212,15 +213,13 @@ TEST_F(QueryPathTest, LimitsHandleNamingToTheRequestedFile) {
     EXPECT_EQ(system.handleLimits[0][0].fullPath, kReport);
 }
 
-TEST_F(QueryPathsTest, LimitsHandleNamingToEveryElementUnlessOneCannotBeTranslated) {
-    QueryAll({"C:\\dir\\a.txt", "D:\\b.txt", "C:\\dir"});
-    ASSERT_EQ(system.handleLimits.size(), 1u);
-    EXPECT_EQ(system.handleLimits[0].size(), 3u);
-    EXPECT_EQ(system.handleLimits[0][1].deviceForm, "\\Device\\HarddiskVolume2\\b.txt");
-    // The visit stops at the first handle then; its first elements are still compared.
+TEST_F(QueryPathsTest, LimitsHandleNamingToTheElementsThatCanBeFormed) {
     system.handles = {{0x20, true, "\\Device\\HarddiskVolume1\\dir\\a.txt"}};
-    QueryAll({"C:\\dir\\a.txt", "Q:\\nodrive.txt"});
-    EXPECT_EQ(system.handleLimits.size(), 1u);
+    QueryAll({"C:\\dir\\a.txt", "Q:\\nodrive.txt", "D:\\b.txt", "C:\\dir"});
+    ASSERT_EQ(system.handleLimits.size(), 1u);
+    ASSERT_EQ(system.handleLimits[0].size(), 3u);
+    EXPECT_EQ(system.handleLimits[0][1].deviceForm, "\\Device\\HarddiskVolume2\\b.txt");
+    EXPECT_EQ(system.handleLimits[0][2].fullPath, "C:\\dir");
     EXPECT_EQ(list.Lines(), (Lines{"0x0020  viewer.exe (C:\\dir\\a.txt)"}));
 }
 
@@ -273,37 +272,108 @@ TEST_F(QueryPathsTest, StopsSilentlyWhenTheModuleOrHandleListIsMissing) {
     }
 }
 
-TEST_F(QueryPathsTest, EndsWithoutHandlePassWhenAFullPathCannotBeFormed) {
-    system.modules = {{0x10, "C:\\dir\\a.txt"}, {0x20, "C:\\dir\\a.txt"}};
-    system.fullPathFailures.insert("C:\\dir\\bad");
-    system.handles = {{0x30, true, "\\Device\\HarddiskVolume1\\dir\\a.txt"}};
-    EXPECT_FALSE(QueryAll({"C:\\dir\\a.txt", "C:\\dir\\bad"}));
-    // The first module entry matched the element before the failing one.
-    EXPECT_EQ(list.Lines(), (Lines{"0x0010  editor.exe (C:\\dir\\a.txt)"}));
-    EXPECT_EQ(system.handleSnapshotsTaken, 0u);
-}
-
-TEST_F(QueryPathsTest, StopsAtTheFirstHandleWhenAnElementHasNoDeviceForm) {
-    system.modules = {{0x10, "\\\\server\\share\\x.txt"}};
-    system.handles = {{0x20, false, ""}, {0x30, true, "\\Device\\HarddiskVolume1\\dir\\a.txt"}};
-    EXPECT_TRUE(QueryAll({"\\\\server\\share\\x.txt", "C:\\dir\\a.txt"}));
-    // Module lines stay; the handle pass ended at its first (even unnamed) handle.
-    EXPECT_EQ(list.Lines(), (Lines{"0x0010  editor.exe (\\\\server\\share\\x.txt)"}));
-    EXPECT_TRUE(messages.shown.empty());
-}
-
-TEST_F(QueryPathsTest, KeepsHitsOfElementsBeforeTheOneThatCannotBeTranslated) {
-    system.handles = {{0x20, true, "\\Device\\HarddiskVolume1\\dir\\a.txt"},
-                      {0x30, true, "\\Device\\HarddiskVolume1\\dir\\a.txt"}};
-    EXPECT_TRUE(QueryAll({"C:\\dir\\a.txt", "Q:\\nodrive.txt"}));
-    EXPECT_EQ(list.Lines(), (Lines{"0x0020  viewer.exe (C:\\dir\\a.txt)"}));
+// An element that cannot be formed (a dangling link, an entry removed meanwhile) is left out
+// wherever it stands in the list; the others are queried in both passes.
+TEST_F(QueryPathsTest, LeavesOutAnElementWhoseFullPathOrDeviceFormCannotBeFormed) {
+    const Lines elements = {"C:\\dir\\a.txt", "C:\\dir\\b.txt", "C:\\dir"};
+    for (const bool fullPathFails : {true, false}) {
+        for (std::size_t bad = 0; bad < elements.size(); ++bad) {
+            SCOPED_TRACE((fullPathFails ? "full path of " : "device form of ") + elements[bad]);
+            FakeSystem s = system;
+            s.modules.clear();
+            s.handles.clear();
+            Lines expected;
+            for (std::size_t i = 0; i < elements.size(); ++i) {
+                // Each element is held as a module by one process and open in another.
+                const ProcessId moduleHolder = static_cast<ProcessId>(0x100 + i);
+                const ProcessId handleHolder = static_cast<ProcessId>(0x200 + i);
+                s.processes[moduleHolder] = "m" + std::to_string(i) + ".exe";
+                s.processes[handleHolder] = "h" + std::to_string(i) + ".exe";
+                s.modules.push_back({moduleHolder, elements[i]});
+                s.handles.push_back(
+                    {handleHolder, true, "\\Device\\HarddiskVolume1" + elements[i].substr(2)});
+                if (i == bad) continue;
+                expected.insert(expected.begin() + static_cast<std::ptrdiff_t>(expected.size() / 2),
+                                FormatResultLine(moduleHolder, s.processes[moduleHolder] + " (" +
+                                                                   elements[i] + ")"));
+                expected.push_back(FormatResultLine(
+                    handleHolder, s.processes[handleHolder] + " (" + elements[i] + ")"));
+            }
+            if (fullPathFails) {
+                s.fullPathFailures.insert(elements[bad]);
+            } else {
+                s.deviceFailures.insert(elements[bad]);
+            }
+            VectorResultList lines;
+            std::vector<std::pair<std::string, std::string>> skipped;
+            EXPECT_FALSE(QueryPaths(s, lines, elements, {},
+                                    [&](const std::string& path, const std::string& reason) {
+                                        skipped.emplace_back(path, reason);
+                                    }));
+            EXPECT_EQ(lines.Lines(), expected);
+            ASSERT_EQ(skipped.size(), 1u);
+            EXPECT_EQ(skipped[0].first, elements[bad]);
+            EXPECT_EQ(skipped[0].second, fullPathFails ? "no full path" : "no device form");
+        }
+    }
 }
 
 TEST_F(QueryPathsTest, TranslatesEachElementAsTheListHoldsIt) {
     system.handles = {{0x20, true, "\\Device\\HarddiskVolume1\\work\\rel.txt"}};
-    // A relative element is not completed for the handle pass: it has no drive, so the
-    // handle pass stops, as it always has for such lists.
-    EXPECT_TRUE(QueryAll({"rel.txt"}));
+    // A relative element is not completed for the handle pass: without a drive it has no
+    // device form, and it is left out.
+    EXPECT_FALSE(QueryAll({"rel.txt"}));
     EXPECT_EQ(system.translated, (Lines{"rel.txt"}));
     EXPECT_TRUE(list.Lines().empty());
+    EXPECT_EQ(system.handleSnapshotsTaken, 0u) << "nothing left to look for";
+}
+
+TEST_F(QueryPathsTest, MatchesNamespaceHandleNamesAgainstTheElementsFullPath) {
+    // Under Wine a handle name is the namespace form of the file's full path.
+    system.handles = {{0x20, true, "\\??\\C:\\dir\\a.txt"}};
+    system.fullPathForms["C:\\DIR\\A.TXT"] = "C:\\dir\\a.txt";
+    system.ignoreCase = false;
+    QueryAll({"C:\\DIR\\A.TXT"});
+    EXPECT_EQ(list.Lines(), (Lines{"0x0020  viewer.exe (C:\\DIR\\A.TXT)"}));
+}
+
+TEST_F(QueryTest, NeverReportsTheQueryingProcessItself) {
+    system.ownProcessId = 0x20;
+    system.modules.push_back({0x20, kReport});
+    system.handles = {{0x20, true, kReportDevice}, {0x10, true, kReportDevice}};
+    Query(kReport);
+    EXPECT_EQ(list.Lines(), (Lines{"0x0010  editor.exe"}));
+    EXPECT_EQ(hits.size(), 1u);
+
+    VectorResultList alone;
+    system.handles = {{0x20, true, kReportDevice}};
+    QueryPath(system, alone, messages, kReport);
+    EXPECT_EQ(alone.Lines(), (Lines{"report.txt is not used."}));
+
+    VectorResultList folder;
+    QueryPaths(system, folder, {kReport, "C:\\data"});
+    EXPECT_TRUE(folder.Lines().empty());
+}
+
+TEST_F(QueryTest, TellsHowEachHitUsesTheFile) {
+    FileUse mapping = UseOf(UseKind::Mapping);
+    mapping.mappings = MappingPermissionsBit("r-xp");
+    FileUse descriptor = UseOf(UseKind::Descriptor);
+    descriptor.number = 7;
+    descriptor.accessKnown = true;
+    descriptor.access = AccessRead | AccessWrite;
+    system.modules.push_back({0x10, kReport, mapping});
+    system.handles = {{0x20, true, kReportDevice, descriptor},
+                      {0x30, true, kReportDevice, UseOf(UseKind::CurrentFolder)}};
+    Query(kReport);
+    ASSERT_EQ(hits.size(), 3u);
+    EXPECT_EQ(hits[0].use, mapping);
+    EXPECT_EQ(hits[1].use, descriptor);
+    EXPECT_EQ(hits[2].use.kind, UseKind::CurrentFolder);
+
+    hits.clear();
+    QueryAll({kReport});
+    ASSERT_EQ(hits.size(), 3u);
+    EXPECT_EQ(hits[0].use, mapping);
+    EXPECT_EQ(hits[1].use, descriptor);
 }

@@ -161,7 +161,10 @@ TEST_F(Win32SystemTest, ListsADriveRootWithoutDoublingItsSeparator) {
 TEST_F(Win32SystemTest, TakesTheFileNamePartAfterTheLastBackslash) {
     EXPECT_EQ(system->FileNamePart("C:\\data\\report.txt"), "report.txt");
     EXPECT_EQ(system->FileNamePart("report.txt"), "report.txt");
-    EXPECT_EQ(system->FileNamePart("C:\\data\\"), "");
+    // A trailing separator names the folder before it; a drive's root is its own name.
+    EXPECT_EQ(system->FileNamePart("C:\\data\\"), "data");
+    EXPECT_EQ(system->FileNamePart("C:\\data\\."), "data");
+    EXPECT_EQ(system->FileNamePart("C:\\"), "C:\\");
 }
 
 TEST_F(Win32SystemTest, NamesProcessesByTheirImageNames) {

@@ -1,0 +1,63 @@
+#include "sysinfo/win32/final_path.h"
+
+#include <windows.h>
+
+#include "sysinfo/device_path.h"
+#include "sysinfo/win32/unique_handle.h"
+#include "sysinfo/win32/wide_text.h"
+
+namespace vesperlin::win32 {
+
+namespace {
+
+// Final paths are at most as long as the longest path the system takes.
+constexpr DWORD kMaxFinalPathUnits = 1 << 16;
+
+bool QueryFinalPath(HANDLE file, DWORD flags, std::string& path) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    while (buffer.size() <= kMaxFinalPathUnits) {
+        const DWORD length = GetFinalPathNameByHandleW(file, buffer.data(),
+                                                       static_cast<DWORD>(buffer.size()), flags);
+        if (length == 0) return false;
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            WideToNarrow(buffer.c_str(), path);
+            return true;
+        }
+        buffer.assign(static_cast<std::size_t>(length) + 1, L'\0');  // the size it needs
+    }
+    return false;
+}
+
+// The extended-length form of a long full path: without it the wide calls stop at MAX_PATH
+// where long paths are not enabled system-wide.
+std::wstring OpenablePath(const std::string& fullPath) {
+    std::wstring wide = NarrowToWide(fullPath);
+    if (wide.size() < MAX_PATH || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+    if (wide.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + wide.substr(2);
+    return L"\\\\?\\" + wide;
+}
+
+}  // namespace
+
+bool GetFinalPaths(const std::string& fullPath, FinalPaths& paths) {
+    if (!NamesFileOnVolume(fullPath)) return false;
+    const std::wstring wide = OpenablePath(fullPath);
+    // A drive without its medium answers with an error rather than a dialog box.
+    DWORD previousMode = 0;
+    const bool modeSet = SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previousMode) != FALSE;
+    UniqueFileHandle file(CreateFileW(wide.c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (modeSet) SetThreadErrorMode(previousMode, nullptr);
+    if (!file) return false;
+    FinalPaths found;
+    // Either may fail on its own: a volume without a drive letter has no DOS path.
+    QueryFinalPath(file.get(), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS, found.dosPath);
+    QueryFinalPath(file.get(), FILE_NAME_NORMALIZED | VOLUME_NAME_NT, found.ntPath);
+    if (found.dosPath.empty() && found.ntPath.empty()) return false;
+    paths = std::move(found);
+    return true;
+}
+
+}  // namespace vesperlin::win32
