@@ -207,7 +207,7 @@ ProcessId Win32System::OwnProcessId() const {
 std::string Win32System::DescribePathFailure(const std::string& path) {
     if (IsNamedPipePath(path)) return "no such pipe";
     if (GetFileAttributesW(NarrowToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES)
-        return "its full path cannot be formed";
+        return "no device path can be formed for it";
     return SystemMessage(GetLastError());
 }
 
