@@ -45,7 +45,7 @@ bool Win32System::TakeModuleSnapshot(std::vector<ModuleRecord>& modules) {
     modules.clear();
     ModuleSnapshot snapshot(messages, AllProcesses);
     const bool ok = snapshot.Refresh();
-    deniedProcesses = snapshot.DeniedProcesses();
+    deniedProcesses = snapshot.DeniedProcesses().size();
     if (!ok) return false;
     modules.reserve(snapshot.Entries().size());
     for (const ModuleEntry& entry : snapshot.Entries())
