@@ -15,18 +15,22 @@ constexpr const char* kNoModuleHead = "Can't get head of module information.";
 constexpr const char* kNoDeviceName = "Can't get device filename.";
 constexpr const char* kNoHandleHead = "Can't handle info head position.";
 
+// The pass that found a hit.
+enum class Pass { Module, Handle, Mapped };
+
 // Reports one hit: the line (with the duplicate test) and the observer.
 class HitReporter {
   public:
     HitReporter(ResultList& results, const HitObserver& onHit) : results(results), onHit(onHit) {}
 
     // `withPath`: the list form "image (path)"; an unknown process gets empty text either way.
-    void Report(const ProcessNames& names, ProcessId processId, const std::string& path,
-                bool asModule, bool withPath) {
+    void Report(const ProcessNames& names, ProcessId processId, const std::string& path, Pass pass,
+                bool withPath) {
         Hit hit;
         hit.processId = processId;
         hit.path = path;
-        hit.asModule = asModule;
+        hit.asModule = pass == Pass::Module;
+        hit.asMapped = pass == Pass::Mapped;
         hit.processFound = names.Lookup(processId, hit.imageName);
         if (!hit.processFound) hit.imageName.clear();
         std::string text;
@@ -42,6 +46,25 @@ class HitReporter {
     ResultList& results;
     const HitObserver& onHit;
 };
+
+// The mapped pass, after the handle pass: a file mapped as data stays in use after its
+// handles are closed, with nothing in the other passes to show for it. Reported as the handle
+// pass reports, `targets[i].fullPath` being the path shown; one record per process and name,
+// so a process is reported once per path. Silent when the process list cannot be read: the
+// snapshot has said so.
+void ReportMappedHits(System& system, HitReporter& reporter,
+                      const std::vector<HandleTarget>& targets, bool withPath) {
+    std::vector<MappedFileRecord> mapped;
+    if (!system.TakeMappedFileSnapshot(targets, mapped) || mapped.empty()) return;
+    const auto names = system.TakeProcessSnapshot();
+    for (const MappedFileRecord& record : mapped) {
+        for (const HandleTarget& target : targets) {
+            if (system.HandleMatches(record.name, target.deviceForm, target.fullPath)) {
+                reporter.Report(*names, record.processId, target.fullPath, Pass::Mapped, withPath);
+            }
+        }
+    }
+}
 
 }  // namespace
 
@@ -68,15 +91,15 @@ bool QueryPath(System& system, ResultList& results, Messages& messages, const st
         const auto names = system.TakeProcessSnapshot();
         for (const ModuleRecord& module : modules) {
             if (system.ModuleMatches(module.path, fullPath)) {
-                reporter.Report(*names, module.processId, fullPath, true, false);
+                reporter.Report(*names, module.processId, fullPath, Pass::Module, false);
             }
         }
     }
 
+    std::string deviceForm;  // for the handle pass and the mapped pass
     {
         // The full path, not the path as given: a relative path must reach the handle pass.
         // The translation comes before the handle snapshot, which is the costly part.
-        std::string deviceForm;
         if (!system.GetDeviceFileName(fullPath, deviceForm)) {
             messages.Show(kNoDeviceName);
             return true;
@@ -92,11 +115,13 @@ bool QueryPath(System& system, ResultList& results, Messages& messages, const st
         const auto names = system.TakeProcessSnapshot();
         handles->VisitNames([&](ProcessId processId, bool named, const std::string& name) {
             if (named && system.HandleMatches(name, deviceForm, fullPath)) {
-                reporter.Report(*names, processId, fullPath, false, false);
+                reporter.Report(*names, processId, fullPath, Pass::Handle, false);
             }
             return true;
         });
     }
+
+    ReportMappedHits(system, reporter, {{deviceForm, fullPath}}, false);
 
     // Counts every line, not only this query's: callers start each query from an empty list.
     if (results.Count() == 0) {
@@ -130,7 +155,7 @@ ListQueryEnd RunListQuery(System& system, ResultList& results,
                     fullPaths[i] = std::move(fullPath);
                 }
                 if (system.ModuleMatches(module.path, *fullPaths[i])) {
-                    reporter.Report(*names, module.processId, *fullPaths[i], true, true);
+                    reporter.Report(*names, module.processId, *fullPaths[i], Pass::Module, true);
                 }
             }
         }
@@ -151,7 +176,7 @@ ListQueryEnd RunListQuery(System& system, ResultList& results,
         deviceForms.push_back(deviceForm);
         targets.push_back({std::move(deviceForm), path});
     }
-    if (targets.size() == paths.size()) handles->LimitNamesTo(std::move(targets));
+    if (targets.size() == paths.size()) handles->LimitNamesTo(targets);
     bool stopped = false;
     handles->VisitNames([&](ProcessId processId, bool named, const std::string& name) {
         for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -160,12 +185,15 @@ ListQueryEnd RunListQuery(System& system, ResultList& results,
                 return false;
             }
             if (named && system.HandleMatches(name, deviceForms[i], paths[i])) {
-                reporter.Report(*names, processId, paths[i], false, true);
+                reporter.Report(*names, processId, paths[i], Pass::Handle, true);
             }
         }
         return true;
     });
-    return stopped ? ListQueryEnd::Stopped : ListQueryEnd::Completed;
+    if (stopped) return ListQueryEnd::Stopped;
+
+    ReportMappedHits(system, reporter, targets, true);
+    return ListQueryEnd::Completed;
 }
 
 }  // namespace

@@ -101,6 +101,22 @@ std::unique_ptr<FileHandleSnapshot> FakeSystem::TakeFileHandleSnapshot() {
     return std::make_unique<FakeHandleSnapshot>(*this, handles);
 }
 
+bool FakeSystem::TakeMappedFileSnapshot(const std::vector<HandleTarget>& targets,
+                                        std::vector<MappedFileRecord>& out) {
+    mappedTargets.push_back(targets);
+    out.clear();
+    if (mappedSnapshotFails) return false;
+    // As strict as any snapshot may be: only records that match one of the targets are listed,
+    // so a query that passes the wrong targets loses its hits here.
+    for (const MappedFileRecord& record : mapped) {
+        const bool wanted = std::any_of(targets.begin(), targets.end(), [&](const HandleTarget& t) {
+            return HandleMatches(record.name, t.deviceForm, t.fullPath);
+        });
+        if (wanted) out.push_back(record);
+    }
+    return true;
+}
+
 bool FakeSystem::GetFullPath(const std::string& path, std::string& fullPath) {
     if (path.empty() || fullPathFailures.count(path)) return false;
     fullPath = IsAbsolute(path) ? path : JoinPath(currentFolder, path);

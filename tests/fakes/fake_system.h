@@ -36,6 +36,9 @@ class FakeSystem : public System {
 
     std::vector<FileHandle> handles;
 
+    std::vector<MappedFileRecord> mapped;  // files mapped as data, in walk order
+    bool mappedSnapshotFails = false;
+
     // The current folder used to complete relative paths, and paths that cannot be completed.
     std::string currentFolder = "C:\\work";
     std::set<std::string> fullPathFailures;
@@ -56,8 +59,9 @@ class FakeSystem : public System {
     // --- what happened ---
     std::size_t processSnapshotsTaken = 0;
     std::size_t handleSnapshotsTaken = 0;
-    std::vector<std::string> translated;                  // every path handed to GetDeviceFileName
-    std::vector<std::vector<HandleTarget>> handleLimits;  // every limit put on a handle snapshot
+    std::vector<std::string> translated;                   // every path handed to GetDeviceFileName
+    std::vector<std::vector<HandleTarget>> handleLimits;   // every limit put on a handle snapshot
+    std::vector<std::vector<HandleTarget>> mappedTargets;  // the targets of every mapped snapshot
 
     // Rule used by GetFullPath: absolute paths stay, others get currentFolder in front;
     // "." and ".." segments are not resolved (tests do not need them).
@@ -68,6 +72,8 @@ class FakeSystem : public System {
     std::unique_ptr<ProcessNames> TakeProcessSnapshot() override;
     bool TakeModuleSnapshot(std::vector<ModuleRecord>& out) override;
     std::unique_ptr<FileHandleSnapshot> TakeFileHandleSnapshot() override;
+    bool TakeMappedFileSnapshot(const std::vector<HandleTarget>& targets,
+                                std::vector<MappedFileRecord>& out) override;
     bool GetFullPath(const std::string& path, std::string& fullPath) override;
     bool GetDeviceFileName(const std::string& path, std::string& deviceForm) override;
     bool ModuleMatches(const std::string& modulePath, const std::string& fullPath) override;

@@ -1,0 +1,58 @@
+#pragma once
+// Files mapped as data into processes (views of file mappings): a process that mapped a file
+// and closed both its handles still keeps the file in use, with no "File" handle and no module
+// to show for it. Image mappings (executables and libraries) are the module snapshot's.
+
+#include <windows.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sysinfo/messages.h"
+#include "sysinfo/name_tail_filter.h"
+
+namespace vesperlin::win32 {
+
+struct MappedFileEntry {
+    DWORD ProcessId = 0;
+    // As GetMappedFileNameW names the file: its device form on Windows
+    // (\Device\HarddiskVolume1\dir\file), the namespace form under Wine (\??\C:\dir\file).
+    std::string Name;
+};
+
+// The files mapped as data into `process` (opened with PROCESS_QUERY_INFORMATION |
+// PROCESS_VM_READ), each name once, in address order; with a `filter`, only the names it
+// admits. Sections backed by the paging file have no name and are left out. False when the
+// address space cannot be read at all.
+bool ListMappedFileNames(HANDLE process, const NameTailFilter* filter,
+                         std::vector<std::string>& names);
+
+class MappedFileSnapshot {
+  public:
+    // `messages` receives the process snapshot's failure texts and must outlive the snapshot.
+    explicit MappedFileSnapshot(Messages& messages) : messages(messages) {}
+    MappedFileSnapshot(const MappedFileSnapshot&) = delete;
+    MappedFileSnapshot& operator=(const MappedFileSnapshot&) = delete;
+
+    // Keeps only names `filter` admits (wide, as the platform gives them); null keeps every name.
+    void LimitNamesTo(std::unique_ptr<NameTailFilter> names) { filter = std::move(names); }
+
+    // Walks every process of a process snapshot, in its index order; false (list empty) when
+    // the process list could not be read (reported by the process snapshot).
+    bool Refresh();
+    const std::vector<MappedFileEntry>& Entries() const { return entries; }
+    // Processes of the last Refresh whose address space we may not read.
+    const std::vector<DWORD>& DeniedProcesses() const { return deniedProcesses; }
+
+  private:
+    void ListProcess(DWORD processId);
+
+    Messages& messages;
+    std::unique_ptr<NameTailFilter> filter;
+    std::vector<MappedFileEntry> entries;
+    std::vector<DWORD> deniedProcesses;
+};
+
+}  // namespace vesperlin::win32

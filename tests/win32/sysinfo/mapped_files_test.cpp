@@ -1,0 +1,187 @@
+// Files mapped as data, found in our own address space and in helper processes that map a file
+// and close every handle to it, and the usage query's mapped pass over the real system.
+#include "sysinfo/win32/mapped_files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "query/usage_query.h"
+#include "support/holder_process.h"
+#include "sysinfo/device_path.h"
+#include "sysinfo/platform_system.h"
+#include "sysinfo/win32/dos_devices.h"
+#include "sysinfo/win32/unique_handle.h"
+#include "sysinfo/win32/wide_text.h"
+#include "sysinfo_test_tools.h"
+
+namespace vesperlin::win32 {
+namespace {
+
+using testing::HolderProcess;
+using testing::MessageLog;
+using testing::TempFolder;
+
+// Whether `names` holds a name under which the platform may give `path` (device form on
+// Windows, namespace form under Wine).
+bool NamesFile(const std::vector<std::string>& names, const std::string& path) {
+    std::string device;
+    GetDeviceFileName(path, device);
+    const std::vector<std::string> forms = WindowsHandleNames(device, path);
+    return std::any_of(names.begin(), names.end(), [&](const std::string& name) {
+        return std::any_of(forms.begin(), forms.end(),
+                           [&](const std::string& form) { return EqualIgnoringCase(name, form); });
+    });
+}
+
+std::vector<std::string> OwnMappedNames(const NameTailFilter* filter = nullptr) {
+    std::vector<std::string> names;
+    EXPECT_TRUE(ListMappedFileNames(GetCurrentProcess(), filter, names));
+    return names;
+}
+
+// A view of a file in our own process whose file and mapping handles are closed at once.
+struct OwnView {
+    explicit OwnView(const std::string& path, DWORD offset = 0) {
+        UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        if (!file) return;
+        UniqueKernelHandle mapping(
+            CreateFileMappingA(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+        if (mapping) view = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, offset, 0);
+    }
+    ~OwnView() {
+        if (view) UnmapViewOfFile(view);
+    }
+    OwnView(const OwnView&) = delete;
+    OwnView& operator=(const OwnView&) = delete;
+    void* view = nullptr;
+};
+
+TEST(MappedFileNames, ListAViewWhoseHandlesAreClosedUntilItIsUnmapped) {
+    TempFolder folder;
+    const std::string file = folder.MakeFile("viewed.bin", std::string(70000, 'v'));
+    {
+        OwnView first(file);
+        OwnView second(file, 65536);  // a second view of the same file: still one name
+        ASSERT_NE(first.view, nullptr);
+        ASSERT_NE(second.view, nullptr);
+        const std::vector<std::string> names = OwnMappedNames();
+        EXPECT_TRUE(NamesFile(names, file));
+        EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                                [&](const std::string& name) { return NamesFile({name}, file); }),
+                  1);
+    }
+    EXPECT_FALSE(NamesFile(OwnMappedNames(), file));
+}
+
+TEST(MappedFileNames, LeaveImagesAndPagingFileSectionsToOthers) {
+    UniqueKernelHandle anonymous(
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 65536, nullptr));
+    ASSERT_TRUE(anonymous);
+    void* view = MapViewOfFile(anonymous.get(), FILE_MAP_WRITE, 0, 0, 0);
+    ASSERT_NE(view, nullptr);
+    char self[MAX_PATH * 4] = {};
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    const std::vector<std::string> names = OwnMappedNames();
+    // Our executable is an image mapping: the module snapshot's.
+    EXPECT_FALSE(NamesFile(names, self));
+    EXPECT_TRUE(std::none_of(names.begin(), names.end(),
+                             [](const std::string& name) { return name.empty(); }));
+    UnmapViewOfFile(view);
+}
+
+TEST(MappedFileNames, KeepOnlyWhatTheFilterAdmits) {
+    TempFolder folder;
+    const std::string wanted = folder.MakeFile("wanted.bin");
+    const std::string other = folder.MakeFile("other.bin");
+    OwnView wantedView(wanted), otherView(other);
+    ASSERT_NE(wantedView.view, nullptr);
+    ASSERT_NE(otherView.view, nullptr);
+    std::string device;
+    ASSERT_TRUE(GetDeviceFileName(wanted, device));
+    std::vector<std::u16string> forms;
+    for (const std::string& form : WindowsHandleNames(device, wanted)) {
+        const std::wstring wide = NarrowToWide(form);
+        forms.emplace_back(wide.begin(), wide.end());
+    }
+    const NameTailFilter filter(forms);
+    const std::vector<std::string> names = OwnMappedNames(&filter);
+    EXPECT_TRUE(NamesFile(names, wanted));
+    EXPECT_FALSE(NamesFile(names, other));
+}
+
+std::string HolderLine(const HolderProcess& holder) {
+    char line[64];
+    std::snprintf(line, sizeof line, "0x%04lX  vesperlin-holder.exe", holder.Id());
+    return line;
+}
+
+class MappedPass : public ::testing::Test {
+  protected:
+    // QueryPath over the real system; the hits of the holder are kept.
+    std::vector<std::string> Query(const std::string& path, DWORD holderId) {
+        VectorResultList results;
+        holderHits.clear();
+        QueryPath(*system, results, messages, path, kNotUsedFormat, [&](const Hit& hit) {
+            if (hit.processId == holderId) holderHits.push_back(hit);
+        });
+        return results.Lines();
+    }
+
+    TempFolder folder;
+    MessageLog messages;
+    std::unique_ptr<System> system = CreatePlatformSystem(messages);
+    std::vector<Hit> holderHits;
+};
+
+TEST_F(MappedPass, FindsAProcessThatOnlyMapsTheFileUntilItUnmaps) {
+    const std::string file = folder.MakeFile("mapped.bin");
+    const std::string event = "vesperlin-unmap-" + std::to_string(GetCurrentProcessId()) + "-1";
+    HolderProcess holder({"--map", file, "--unmap-on", event});
+    ASSERT_TRUE(holder.Started());
+
+    const std::vector<std::string> lines = Query(file, holder.Id());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), HolderLine(holder)), lines.end());
+    ASSERT_EQ(holderHits.size(), 1u);
+    EXPECT_TRUE(holderHits[0].asMapped);
+    EXPECT_FALSE(holderHits[0].asModule);
+    EXPECT_EQ(holderHits[0].path, file);
+    EXPECT_TRUE(messages.shown.empty());
+
+    UniqueKernelHandle request(OpenEventA(EVENT_MODIFY_STATE, FALSE, event.c_str()));
+    UniqueKernelHandle done(OpenEventA(SYNCHRONIZE, FALSE, (event + ".unmapped").c_str()));
+    ASSERT_TRUE(request && done);
+    ASSERT_TRUE(SetEvent(request.get()));
+    ASSERT_EQ(WaitForSingleObject(done.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(Query(file, holder.Id()), std::vector<std::string>{"mapped.bin is not used."});
+    EXPECT_TRUE(holderHits.empty());
+}
+
+TEST_F(MappedPass, AMappedFileThatIsAlsoOpenGivesOneLine) {
+    const std::string file = folder.MakeFile("both.bin");
+    HolderProcess holder({"--map", file, "--file", file});
+    ASSERT_TRUE(holder.Started());
+    const std::vector<std::string> lines = Query(file, holder.Id());
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), HolderLine(holder)), 1);
+    // Both ways were found, the handle first.
+    ASSERT_EQ(holderHits.size(), 2u);
+    EXPECT_FALSE(holderHits[0].asMapped);
+    EXPECT_TRUE(holderHits[1].asMapped);
+}
+
+TEST_F(MappedPass, NamesTheMatchedEntryOfAFolder) {
+    const std::string file = folder.MakeFile("entry.bin");
+    folder.MakeFile("untouched.bin");
+    HolderProcess holder({"--map", file});
+    ASSERT_TRUE(holder.Started());
+    VectorResultList results;
+    ASSERT_TRUE(ExpandFolder(*system, results, folder.Path()));
+    EXPECT_EQ(results.Lines(), std::vector<std::string>{HolderLine(holder) + " (" + file + ")"});
+}
+
+}  // namespace
+}  // namespace vesperlin::win32
