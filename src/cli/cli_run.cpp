@@ -22,8 +22,8 @@ struct PathReport {
 };
 
 bool SameHit(const Hit& a, const Hit& b) {
-    return a.processId == b.processId && a.asModule == b.asModule && a.path == b.path &&
-           a.imageName == b.imageName && a.processFound == b.processFound;
+    return a.processId == b.processId && a.asModule == b.asModule && a.asMapped == b.asMapped &&
+           a.path == b.path && a.imageName == b.imageName && a.processFound == b.processFound;
 }
 
 // One path, handled as a drop onto the desktop program would be, with a list of its own.
@@ -95,6 +95,11 @@ const char* OutcomeName(Outcome outcome) {
     return "done";
 }
 
+const char* FoundAsName(const Hit& hit) {
+    if (hit.asModule) return "module";
+    return hit.asMapped ? "mapped" : "handle";
+}
+
 void WriteJson(std::ostream& out, const std::vector<PathReport>& reports,
                std::size_t inaccessible) {
     out << "{\n  \"queries\": [";
@@ -111,8 +116,8 @@ void WriteJson(std::ostream& out, const std::vector<PathReport>& reports,
             out << (h ? ",\n" : "\n") << "        {\"processId\": " << hit.processId
                 << ", \"imageName\": " << JsonString(hit.imageName)
                 << ", \"processFound\": " << (hit.processFound ? "true" : "false")
-                << ", \"path\": " << JsonString(hit.path) << ", \"foundAs\": \""
-                << (hit.asModule ? "module" : "handle") << "\"}";
+                << ", \"path\": " << JsonString(hit.path) << ", \"foundAs\": \"" << FoundAsName(hit)
+                << "\"}";
         }
         out << (report.hits.empty() ? "],\n" : "\n      ],\n");
         out << "      \"lines\": [";
@@ -173,7 +178,7 @@ int RunCli(const std::vector<std::string>& args, const SystemFactory& makeSystem
         err << kProgram << ": " << inaccessible << (inaccessible == 1 ? " process" : " processes")
             << " could not be inspected";
         if (platform.runsPrivileged) {
-            err << " (protected, or in another namespace)\n";
+            err << " (" << platform.privilegedLimits << ")\n";
         } else {
             err << "; " << platform.privilegedUser << " sees them all\n";
         }

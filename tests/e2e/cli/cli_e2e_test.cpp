@@ -225,3 +225,43 @@ TEST_F(CliProgram, FindsAFileWhosePathIsLongerThanTheOldLimit) {
         deep.resize(deep.rfind('\\'));
     }
 }
+
+TEST_F(CliProgram, FindsAFileThatIsOnlyMappedAsData) {
+    const std::string mapped = folder.MakeFile("mapped.bin");
+    HolderProcess other({"--map", mapped});
+    ASSERT_TRUE(other.Started());
+    const CliRun run = RunCli({"--json", mapped});
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    std::ostringstream hit;
+    hit << "{\"processId\": " << other.Id()
+        << ", \"imageName\": \"vesperlin-holder.exe\", \"processFound\": true, \"path\": ";
+    const auto at = run.out.find(hit.str());
+    ASSERT_NE(at, std::string::npos) << run.out;
+    const auto end = run.out.find('}', at);
+    EXPECT_NE(run.out.substr(at, end - at).find("\"foundAs\": \"mapped\""), std::string::npos)
+        << run.out;
+}
+
+TEST_F(CliProgram, CountsTheProcessesItMayNotInspectInTextAndJson) {
+    // A helper that lets nobody open it; the prefix runs elevated with the debug privilege,
+    // so the program calls it protected.
+    HolderProcess closed({"--file", held, "--deny-all"});
+    ASSERT_TRUE(closed.Started());
+    const CliRun run = RunCli({"--json", held});
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    const std::string key = "\"inaccessibleProcesses\": ";
+    const auto at = run.out.find(key);
+    ASSERT_NE(at, std::string::npos) << run.out;
+    const unsigned long count = std::stoul(run.out.substr(at + key.size()));
+    // Other tests may run closed helpers of their own meanwhile: at least ours is counted, and
+    // both reports of one run agree.
+    EXPECT_GE(count, 1u);
+    const std::string said = "vesperlin-cli: " + std::to_string(count) +
+                             (count == 1 ? " process" : " processes") +
+                             " could not be inspected (protected)\n";
+    EXPECT_EQ(run.err, said);
+    // The helper's own handle is out of sight; the one the fixture's helper holds is not.
+    EXPECT_NE(run.out.find(holderLine), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(FormatResultLine(closed.Id(), "vesperlin-holder.exe")),
+              std::string::npos);
+}

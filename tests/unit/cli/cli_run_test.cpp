@@ -124,6 +124,11 @@ TEST_F(CliTest, DoesNotSuggestThePrivilegedUserToThatUser) {
     EXPECT_EQ(privilegedErr.str(),
               "vesperlin-cli: 2 processes could not be inspected (protected, or in another "
               "namespace)\n");
+    // Each platform says what keeps its privileged user out.
+    std::ostringstream adminOut, adminErr;
+    RunCli({"C:\\data\\report.txt"}, factory,
+           CliPlatform{"1.2.3", "an administrator", true, "protected"}, adminOut, adminErr);
+    EXPECT_EQ(adminErr.str(), "vesperlin-cli: 2 processes could not be inspected (protected)\n");
 }
 
 TEST_F(CliTest, WritesOneJsonDocumentWithEveryDistinctHit) {
@@ -178,4 +183,17 @@ TEST_F(CliTest, WritesOneJsonDocumentWithEveryDistinctHit) {
               "  ],\n"
               "  \"inaccessibleProcesses\": 0\n"
               "}\n");
+}
+
+TEST_F(CliTest, CallsAHitFromAMappedViewMappedBesideTheHandleHitOfTheSameProcess) {
+    system.handles = {{0x10, true, "\\Device\\HarddiskVolume1\\data\\report.txt"}};
+    system.mapped = {{0x10, "\\Device\\HarddiskVolume1\\data\\report.txt"}};
+    EXPECT_EQ(Run({"--json", "C:\\data\\report.txt"}), kCliUsed);
+    const std::string hit =
+        "{\"processId\": 16, \"imageName\": \"editor.exe\", \"processFound\": true, \"path\": "
+        "\"C:\\\\data\\\\report.txt\", \"foundAs\": ";
+    EXPECT_NE(out.str().find(hit + "\"handle\"},\n        " + hit + "\"mapped\"}\n"),
+              std::string::npos)
+        << out.str();
+    EXPECT_NE(out.str().find("\"lines\": [\"0x0010  editor.exe\"]"), std::string::npos);
 }
