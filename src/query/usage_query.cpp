@@ -1,6 +1,9 @@
 #include "query/usage_query.h"
 
+#include <algorithm>
+#include <map>
 #include <optional>
+#include <set>
 
 #include "query/result_line.h"
 
@@ -40,22 +43,39 @@ class HitReporter {
         }
         AddResultLine(results, processId, text);
         if (onHit) onHit(hit);
+        reportedPaths[processId].insert(path);
+    }
+
+    // The processes reported with each of `targets`' paths already.
+    std::vector<ProcessId> ReportedForAll(const std::vector<HandleTarget>& targets) const {
+        std::vector<ProcessId> all;
+        for (const auto& [processId, paths] : reportedPaths) {
+            const bool every = std::all_of(targets.begin(), targets.end(), [&](const auto& target) {
+                return paths.count(target.fullPath) != 0;
+            });
+            if (every) all.push_back(processId);
+        }
+        return all;
     }
 
   private:
     ResultList& results;
     const HitObserver& onHit;
+    std::map<ProcessId, std::set<std::string>> reportedPaths;
 };
 
 // The mapped pass, after the handle pass: a file mapped as data stays in use after its
 // handles are closed, with nothing in the other passes to show for it. Reported as the handle
 // pass reports, `targets[i].fullPath` being the path shown; one record per process and name,
-// so a process is reported once per path. Silent when the process list cannot be read: the
-// snapshot has said so.
+// so a process is reported once per path. A process already reported for every target is
+// not walked: its lines are there, and walking address spaces is the costly part. Silent when
+// the process list cannot be read: the snapshot has said so.
 void ReportMappedHits(System& system, HitReporter& reporter,
                       const std::vector<HandleTarget>& targets, bool withPath) {
     std::vector<MappedFileRecord> mapped;
-    if (!system.TakeMappedFileSnapshot(targets, mapped) || mapped.empty()) return;
+    if (!system.TakeMappedFileSnapshot(targets, reporter.ReportedForAll(targets), mapped) ||
+        mapped.empty())
+        return;
     const auto names = system.TakeProcessSnapshot();
     for (const MappedFileRecord& record : mapped) {
         for (const HandleTarget& target : targets) {

@@ -77,12 +77,16 @@ class System {
     virtual std::unique_ptr<FileHandleSnapshot> TakeFileHandleSnapshot() = 0;
 
     // Every file mapped as data into a process that can be inspected, one record per process
-    // and name. A record that HandleMatches accepts for one of `targets` is always listed;
-    // others may be left out. False when the process list could not be read (already
-    // reported). A system whose module snapshot lists mapped files already lists none here.
+    // and name. A record that HandleMatches accepts for one of `targets` is always listed,
+    // unless its process is one of `reported` (processes the query has reported for every
+    // target already, which need not be walked); others may be left out. False when the
+    // process list could not be read (already reported). A system whose module snapshot lists
+    // mapped files already lists none here.
     virtual bool TakeMappedFileSnapshot(const std::vector<HandleTarget>& targets,
+                                        const std::vector<ProcessId>& reported,
                                         std::vector<MappedFileRecord>& mapped) {
         (void)targets;
+        (void)reported;
         mapped.clear();
         return true;
     }

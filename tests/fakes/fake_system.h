@@ -62,6 +62,7 @@ class FakeSystem : public System {
     std::vector<std::string> translated;                   // every path handed to GetDeviceFileName
     std::vector<std::vector<HandleTarget>> handleLimits;   // every limit put on a handle snapshot
     std::vector<std::vector<HandleTarget>> mappedTargets;  // the targets of every mapped snapshot
+    std::vector<std::vector<ProcessId>> mappedReported;    // and the processes it need not walk
 
     // Rule used by GetFullPath: absolute paths stay, others get currentFolder in front;
     // "." and ".." segments are not resolved (tests do not need them).
@@ -73,6 +74,7 @@ class FakeSystem : public System {
     bool TakeModuleSnapshot(std::vector<ModuleRecord>& out) override;
     std::unique_ptr<FileHandleSnapshot> TakeFileHandleSnapshot() override;
     bool TakeMappedFileSnapshot(const std::vector<HandleTarget>& targets,
+                                const std::vector<ProcessId>& reported,
                                 std::vector<MappedFileRecord>& out) override;
     bool GetFullPath(const std::string& path, std::string& fullPath) override;
     bool GetDeviceFileName(const std::string& path, std::string& deviceForm) override;

@@ -3,7 +3,12 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "sysinfo/win32/process_snapshot.h"
 #include "sysinfo/win32/unique_handle.h"
@@ -15,8 +20,56 @@ namespace {
 
 // The longest name the platform gives an object, in UTF-16 units, and its NUL.
 constexpr DWORD kNameUnits = 32768;
+// Threads walking address spaces at once, the caller's included.
+constexpr std::size_t kWalkers = 8;
+
+std::uintptr_t EndOf(const MEMORY_BASIC_INFORMATION& region) {
+    return reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
+}
+
+// Where an image loaded at `base` ends by its own header; 0 when that cannot be read.
+std::uintptr_t ImageEndByHeader(HANDLE process, const void* base) {
+    alignas(8) unsigned char header[1024];
+    SIZE_T read = 0;
+    if (!ReadProcessMemory(process, base, header, sizeof header, &read)) return 0;
+    IMAGE_DOS_HEADER dos;
+    if (read < sizeof dos) return 0;
+    std::memcpy(&dos, header, sizeof dos);
+    if (dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0) return 0;
+    // SizeOfImage sits at the same place in the 32-bit and the 64-bit optional header.
+    const std::size_t nt = static_cast<std::size_t>(dos.e_lfanew);
+    const std::size_t at = nt + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) +
+                           offsetof(IMAGE_OPTIONAL_HEADER32, SizeOfImage);
+    if (at + sizeof(DWORD) > read) return 0;
+    DWORD signature = 0, size = 0;
+    std::memcpy(&signature, header + nt, sizeof signature);
+    std::memcpy(&size, header + at, sizeof size);
+    if (signature != IMAGE_NT_SIGNATURE || size == 0) return 0;
+    return reinterpret_cast<std::uintptr_t>(base) + size;
+}
+
+// Where to go on after `region`, the first region of an image. An image has a region for
+// each section, none of them a view; its header says where it ends, and the region at its
+// last page, if it is still the image's, shows that no other allocation lies in between (an
+// allocation is one range). Two questions instead of one per section. `queries` counts them.
+std::uintptr_t PastImage(HANDLE process, const MEMORY_BASIC_INFORMATION& region,
+                         std::size_t& queries) {
+    const std::uintptr_t next = EndOf(region);
+    ++queries;
+    const std::uintptr_t end = ImageEndByHeader(process, region.AllocationBase);
+    if (end <= next) return next;
+    MEMORY_BASIC_INFORMATION last{};
+    ++queries;
+    if (VirtualQueryEx(process, reinterpret_cast<const void*>(end - 1), &last, sizeof last) !=
+            sizeof last ||
+        last.AllocationBase != region.AllocationBase || EndOf(last) <= next)
+        return next;
+    return EndOf(last);
+}
 
 }  // namespace
+
+MappedPassCounters mappedPassCounters;
 
 bool ListMappedFileNames(HANDLE process, const NameTailFilter* filter,
                          std::vector<std::string>& names) {
@@ -26,7 +79,9 @@ bool ListMappedFileNames(HANDLE process, const NameTailFilter* filter,
     const void* named = nullptr;  // the allocation whose name was asked last
     bool read = false;
     MEMORY_BASIC_INFORMATION region{};
+    std::size_t spaceQueries = 0, nameQueries = 0;
     for (std::uintptr_t address = 0;;) {
+        ++spaceQueries;
         if (VirtualQueryEx(process, reinterpret_cast<const void*>(address), &region,
                            sizeof region) != sizeof region)
             break;  // past the top of the user address space, or the process is gone
@@ -35,6 +90,7 @@ bool ListMappedFileNames(HANDLE process, const NameTailFilter* filter,
         // is asked once. Each question is a round trip to the other process's memory manager.
         if (region.Type == MEM_MAPPED && region.AllocationBase != named) {
             named = region.AllocationBase;
+            ++nameQueries;
             const DWORD units =
                 GetMappedFileNameW(process, region.BaseAddress, name.data(), kNameUnits);
             if (units > 0 && units < kNameUnits &&
@@ -47,10 +103,15 @@ bool ListMappedFileNames(HANDLE process, const NameTailFilter* filter,
             }
         }
         const std::uintptr_t next =
-            reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
+            region.Type == MEM_IMAGE && region.BaseAddress == region.AllocationBase
+                ? PastImage(process, region, spaceQueries)
+                : EndOf(region);
         if (next <= address) break;
         address = next;
     }
+    mappedPassCounters.processesWalked += 1;
+    mappedPassCounters.spaceQueries += spaceQueries;
+    mappedPassCounters.nameQueries += nameQueries;
     return read;
 }
 
@@ -59,21 +120,47 @@ bool MappedFileSnapshot::Refresh() {
     deniedProcesses.clear();
     ProcessSnapshot processes(messages, true);
     if (processes.Count() == 0) return false;
-    processes.Walk([this](DWORD processId, const ProcessEntry&) { ListProcess(processId); });
-    return true;
-}
+    std::vector<DWORD> ids;
+    processes.Walk([&](DWORD processId, const ProcessEntry&) {
+        if (std::find(skipped.begin(), skipped.end(), processId) == skipped.end())
+            ids.push_back(processId);
+    });
 
-void MappedFileSnapshot::ListProcess(DWORD processId) {
-    UniqueKernelHandle process(
-        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
-    if (!process) {
-        // Skipped silently, as in the module walk; counted so a front end can say so.
-        if (GetLastError() == ERROR_ACCESS_DENIED) deniedProcesses.push_back(processId);
-        return;
+    // Every question is a round trip to another process's memory manager (under Wine, to the
+    // one server): several walkers keep several in flight. Each process's answer has its own
+    // slot, so the list keeps the process snapshot's order.
+    struct ProcessViews {
+        std::vector<std::string> names;
+        bool denied = false;
+    };
+    std::vector<ProcessViews> found(ids.size());
+    std::atomic<std::size_t> next{0};
+    const auto walk = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < ids.size();) {
+            UniqueKernelHandle process(
+                OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]));
+            if (!process) {
+                // Skipped silently, as in the module walk; counted so a front end can say so.
+                found[i].denied = GetLastError() == ERROR_ACCESS_DENIED;
+                continue;
+            }
+            ListMappedFileNames(process.get(), filter.get(), found[i].names);
+        }
+    };
+    std::vector<std::thread> walkers;
+    try {
+        while (walkers.size() + 1 < kWalkers) walkers.emplace_back(walk);
+    } catch (const std::system_error&) {
+        // Fewer walkers only take longer.
     }
-    std::vector<std::string> names;
-    ListMappedFileNames(process.get(), filter.get(), names);
-    for (std::string& name : names) entries.push_back({processId, std::move(name)});
+    walk();
+    for (std::thread& walker : walkers) walker.join();
+
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        if (found[i].denied) deniedProcesses.push_back(ids[i]);
+        for (std::string& name : found[i].names) entries.push_back({ids[i], std::move(name)});
+    }
+    return true;
 }
 
 }  // namespace vesperlin::win32

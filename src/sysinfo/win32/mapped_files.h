@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -14,6 +15,16 @@
 #include "sysinfo/name_tail_filter.h"
 
 namespace vesperlin::win32 {
+
+// What the mapped pass costs, for the benchmark: processes walked, questions about their
+// address spaces and about the names of their views.
+struct MappedPassCounters {
+    std::atomic<std::size_t> processesWalked{0};
+    std::atomic<std::size_t> spaceQueries{0};
+    std::atomic<std::size_t> nameQueries{0};
+};
+
+extern MappedPassCounters mappedPassCounters;
 
 struct MappedFileEntry {
     DWORD ProcessId = 0;
@@ -38,6 +49,8 @@ class MappedFileSnapshot {
 
     // Keeps only names `filter` admits (wide, as the platform gives them); null keeps every name.
     void LimitNamesTo(std::unique_ptr<NameTailFilter> names) { filter = std::move(names); }
+    // Processes the next Refresh leaves alone.
+    void Skip(std::vector<DWORD> processes) { skipped = std::move(processes); }
 
     // Walks every process of a process snapshot, in its index order; false (list empty) when
     // the process list could not be read (reported by the process snapshot).
@@ -47,10 +60,9 @@ class MappedFileSnapshot {
     const std::vector<DWORD>& DeniedProcesses() const { return deniedProcesses; }
 
   private:
-    void ListProcess(DWORD processId);
-
     Messages& messages;
     std::unique_ptr<NameTailFilter> filter;
+    std::vector<DWORD> skipped;
     std::vector<MappedFileEntry> entries;
     std::vector<DWORD> deniedProcesses;
 };

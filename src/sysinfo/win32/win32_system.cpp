@@ -61,6 +61,7 @@ std::unique_ptr<FileHandleSnapshot> Win32System::TakeFileHandleSnapshot() {
 }
 
 bool Win32System::TakeMappedFileSnapshot(const std::vector<HandleTarget>& targets,
+                                         const std::vector<ProcessId>& reported,
                                          std::vector<MappedFileRecord>& mapped) {
     mapped.clear();
     // Names are asked of every view anyway; the filter only spares converting and comparing
@@ -73,6 +74,7 @@ bool Win32System::TakeMappedFileSnapshot(const std::vector<HandleTarget>& target
         }
     MappedFileSnapshot snapshot(messages);
     snapshot.LimitNamesTo(std::make_unique<NameTailFilter>(names));
+    snapshot.Skip(std::vector<DWORD>(reported.begin(), reported.end()));
     const bool ok = snapshot.Refresh();
     mappedDenied = snapshot.DeniedProcesses();
     if (!ok) return false;

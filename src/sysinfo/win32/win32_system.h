@@ -23,6 +23,7 @@ class Win32System : public System {
     bool TakeModuleSnapshot(std::vector<ModuleRecord>& modules) override;
     std::unique_ptr<FileHandleSnapshot> TakeFileHandleSnapshot() override;
     bool TakeMappedFileSnapshot(const std::vector<HandleTarget>& targets,
+                                const std::vector<ProcessId>& reported,
                                 std::vector<MappedFileRecord>& mapped) override;
     bool GetFullPath(const std::string& path, std::string& fullPath) override;
     bool GetDeviceFileName(const std::string& path, std::string& deviceForm) override;

@@ -55,16 +55,29 @@ TEST_F(MappedPassTest, FindsProcessesThatOnlyMapTheFileAfterTheHandleHits) {
     EXPECT_TRUE(messages.shown.empty());
 }
 
-TEST_F(MappedPassTest, AProcessThatAlsoHoldsTheFileGetsOneLineAndEveryHit) {
+TEST_F(MappedPassTest, LeavesProcessesReportedAlreadyUnwalked) {
     system.modules.push_back({0x10, kData});
     system.handles.push_back({0x20, true, kDataDevice});
-    system.mapped = {{0x10, kDataDevice}, {0x20, kDataDevice}};
+    system.mapped = {{0x10, kDataDevice}, {0x20, kDataDevice}, {0x30, kDataDevice}};
     Query(kData);
-    EXPECT_EQ(list.Lines(), (Lines{"0x0010  editor.exe", "0x0020  viewer.exe"}));
-    ASSERT_EQ(hits.size(), 4u);
-    EXPECT_TRUE(hits[0].asModule);
-    EXPECT_FALSE(hits[1].asModule || hits[1].asMapped);
-    EXPECT_TRUE(hits[2].asMapped && hits[3].asMapped);
+    EXPECT_EQ(list.Lines(),
+              (Lines{"0x0010  editor.exe", "0x0020  viewer.exe", "0x0030  shell.exe"}));
+    ASSERT_EQ(system.mappedReported.size(), 1u);
+    EXPECT_EQ(system.mappedReported[0], (std::vector<ProcessId>{0x10, 0x20}));
+    ASSERT_EQ(hits.size(), 3u);
+    EXPECT_TRUE(hits[2].asMapped);
+}
+
+TEST_F(MappedPassTest, WalksAProcessOfAListThatIsReportedForSomeElementsOnly) {
+    const std::string a = "C:\\dir\\a.bin", b = "C:\\dir\\b.bin";
+    system.modules.push_back({0x10, a});
+    system.modules.push_back({0x20, a});
+    system.modules.push_back({0x20, b});
+    system.mapped = {{0x10, "\\Device\\HarddiskVolume1\\dir\\b.bin"}};
+    QueryAll({a, b});
+    ASSERT_EQ(system.mappedReported.size(), 1u);
+    EXPECT_EQ(system.mappedReported[0], (std::vector<ProcessId>{0x20}));
+    EXPECT_EQ(list.Lines().back(), "0x0010  editor.exe (C:\\dir\\b.bin)");
 }
 
 TEST_F(MappedPassTest, GivesAMappedHitWhoseProcessHasGoneAnEmptyText) {
