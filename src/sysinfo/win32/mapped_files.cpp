@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -144,7 +145,12 @@ bool MappedFileSnapshot::Refresh() {
                 found[i].denied = GetLastError() == ERROR_ACCESS_DENIED;
                 continue;
             }
-            ListMappedFileNames(process.get(), filter.get(), found[i].names);
+            try {
+                ListMappedFileNames(process.get(), filter.get(), found[i].names);
+            } catch (const std::bad_alloc&) {
+                // Out of memory on a walker: that process keeps what was found, nothing escapes
+                // the thread.
+            }
         }
     };
     std::vector<std::thread> walkers;
