@@ -1,8 +1,6 @@
 #include "app/main_dialog.h"
 
 #include "app/about_dialog.h"
-#include <algorithm>
-
 #include "framework/application.h"
 #include "framework/clipboard.h"
 #include "framework/message_filter.h"
@@ -173,14 +171,9 @@ void MainDialog::CopyResultLines() {
     const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
     if (count <= 0) return;  // nothing to copy: what the clipboard holds stays
     // Read wide: the lines go out as Unicode text whatever the code pages are.
-    std::wstring text;
+    std::wstring text, line;
     for (LRESULT i = 0; i < count; ++i) {
-        const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
-        if (length < 0) continue;
-        std::wstring line(static_cast<std::size_t>(length) + 1, L'\0');
-        const LRESULT copied = SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i),
-                                            reinterpret_cast<LPARAM>(line.data()));
-        line.resize(copied < 0 ? 0 : std::min(static_cast<std::size_t>(copied), line.size() - 1));
+        GetListBoxWideText(list, static_cast<int>(i), line);
         if (i > 0) text += L"\r\n";
         text += line;
     }

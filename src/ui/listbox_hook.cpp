@@ -1,8 +1,8 @@
 #include "ui/listbox_hook.h"
 
-#include <algorithm>
 #include <new>
 
+#include "framework/control.h"
 #include "ui/listbox_extent.h"
 
 namespace vesperlin::win32 {
@@ -60,16 +60,10 @@ class WindowListBoxPort : public ListBoxPort {
     }
 
     bool GetItemText(std::int32_t index, std::string& text) override {
-        text.clear();
-        const auto item = static_cast<WPARAM>(index);
-        const LRESULT length = SendMessageW(window, LB_GETTEXTLEN, item, 0);
-        if (length < 0) return false;
-        std::wstring wide(static_cast<std::size_t>(length) + 1, L'\0');
-        const LRESULT copied =
-            SendMessageW(window, LB_GETTEXT, item, reinterpret_cast<LPARAM>(wide.data()));
-        if (copied < 0) return false;
-        text = Utf8Text(wide.data(), static_cast<int>(std::min<LRESULT>(copied, length)));
-        return true;
+        std::wstring wide;
+        const bool read = GetListBoxWideText(window, index, wide);
+        text = Utf8Text(wide.data(), static_cast<int>(wide.size()));
+        return read;
     }
 
     void SetHorizontalExtent(std::int32_t extent) override {
