@@ -33,12 +33,24 @@ struct MappedFileEntry {
     std::string Name;
 };
 
+// The question about another process's address space that may go unanswered: under Wine a
+// thread of the other process answers it, and a process that cannot run one (while it starts
+// up, say) leaves the asker waiting. Tests may replace it (and must put it back).
+using VirtualQueryExFn = SIZE_T(WINAPI*)(HANDLE process, LPCVOID address,
+                                         PMEMORY_BASIC_INFORMATION info, SIZE_T length);
+extern VirtualQueryExFn mappedRegionQuery;
+
+// How long the walk waits for one answer before it gives the process up.
+inline constexpr ULONGLONG MappedWalkAnswerLimitMs = 2000;
+
 // The files mapped as data into `process` (opened with PROCESS_QUERY_INFORMATION |
 // PROCESS_VM_READ), each name once, in address order; with a `filter`, only the names it
-// admits. Sections backed by the paging file have no name and are left out. False when the
+// admits. Sections backed by the paging file have no name and are left out. `answered`, when
+// given, is set to GetTickCount64() whenever a question has been answered. False when the
 // address space cannot be read at all.
 bool ListMappedFileNames(HANDLE process, const NameTailFilter* filter,
-                         std::vector<std::string>& names);
+                         std::vector<std::string>& names,
+                         std::atomic<ULONGLONG>* answered = nullptr);
 
 class MappedFileSnapshot {
   public:
@@ -52,16 +64,20 @@ class MappedFileSnapshot {
     // Processes the next Refresh leaves alone.
     void Skip(std::vector<DWORD> processes) { skipped = std::move(processes); }
 
-    // Walks every process of a process snapshot, in its index order; false (list empty) when
-    // the process list could not be read (reported by the process snapshot).
+    // Walks every process of a process snapshot, in its index order, on walker threads; a
+    // process that leaves a question unanswered for MappedWalkAnswerLimitMs is given up (its
+    // walker left to finish by itself) and not walked again while that question is out.
+    // False (list empty) when the process list could not be read (reported by the process
+    // snapshot).
     bool Refresh();
     const std::vector<MappedFileEntry>& Entries() const { return entries; }
-    // Processes of the last Refresh whose address space we may not read.
+    // Processes of the last Refresh whose address space we may not read, or that stopped
+    // answering.
     const std::vector<DWORD>& DeniedProcesses() const { return deniedProcesses; }
 
   private:
     Messages& messages;
-    std::unique_ptr<NameTailFilter> filter;
+    std::shared_ptr<const NameTailFilter> filter;
     std::vector<DWORD> skipped;
     std::vector<MappedFileEntry> entries;
     std::vector<DWORD> deniedProcesses;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,75 @@ TEST(MappedFileNames, KeepOnlyWhatTheFilterAdmits) {
     const std::vector<std::string> names = OwnMappedNames(&filter);
     EXPECT_TRUE(NamesFile(names, wanted));
     EXPECT_FALSE(NamesFile(names, other));
+}
+
+// A process that stops answering questions about its address space, as one under Wine that
+// cannot run the thread that answers them: the question waits until the test lets it go.
+DWORD silentProcess = 0;
+HANDLE letGo = nullptr;
+std::atomic<int> silentQuestions{0};
+
+SIZE_T WINAPI SilentForOne(HANDLE process, LPCVOID address, PMEMORY_BASIC_INFORMATION info,
+                           SIZE_T length) {
+    if (GetProcessId(process) == silentProcess) {
+        ++silentQuestions;
+        WaitForSingleObject(letGo, INFINITE);
+    }
+    return VirtualQueryEx(process, address, info, length);
+}
+
+bool Lists(const MappedFileSnapshot& snapshot, DWORD processId, const std::string& file) {
+    std::vector<std::string> names;
+    for (const MappedFileEntry& entry : snapshot.Entries())
+        if (entry.ProcessId == processId) names.push_back(entry.Name);
+    return NamesFile(names, file);
+}
+
+bool Denies(const MappedFileSnapshot& snapshot, DWORD processId) {
+    const std::vector<DWORD>& denied = snapshot.DeniedProcesses();
+    return std::find(denied.begin(), denied.end(), processId) != denied.end();
+}
+
+TEST(MappedFileSnapshot, GivesUpAProcessThatStopsAnsweringAndWalksTheRest) {
+    TempFolder folder;
+    const std::string file = folder.MakeFile("shared.bin");
+    HolderProcess silent({"--map", file});
+    HolderProcess talking({"--map", file});
+    ASSERT_TRUE(silent.Started() && talking.Started());
+    UniqueKernelHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(release);
+    letGo = release.get();
+    silentProcess = silent.Id();
+    silentQuestions = 0;
+    mappedRegionQuery = SilentForOne;
+    MessageLog messages;
+
+    MappedFileSnapshot first(messages);
+    ASSERT_TRUE(first.Refresh());  // returns although one question never comes back
+    EXPECT_TRUE(Lists(first, talking.Id(), file));
+    EXPECT_FALSE(Lists(first, silent.Id(), file));
+    EXPECT_TRUE(Denies(first, silent.Id())) << "counted as a process that could not be inspected";
+    EXPECT_FALSE(Denies(first, talking.Id()));
+
+    // While that question is out, a new walk does not ask the process again.
+    MappedFileSnapshot second(messages);
+    ASSERT_TRUE(second.Refresh());
+    EXPECT_TRUE(Denies(second, silent.Id()));
+    EXPECT_TRUE(Lists(second, talking.Id(), file));
+    EXPECT_EQ(silentQuestions, 1);
+
+    // Once it is answered, the process is walked again.
+    SetEvent(release.get());
+    bool listed = false;
+    for (int attempt = 0; attempt < 200 && !listed; ++attempt) {
+        MappedFileSnapshot later(messages);
+        ASSERT_TRUE(later.Refresh());
+        listed = Lists(later, silent.Id(), file);
+        if (!listed) Sleep(50);
+    }
+    EXPECT_TRUE(listed);
+    mappedRegionQuery = VirtualQueryEx;
+    EXPECT_TRUE(messages.shown.empty());
 }
 
 std::string HolderLine(const HolderProcess& holder) {
