@@ -50,6 +50,8 @@ class HitReporter {
     std::vector<ProcessId> ReportedForAll(const std::vector<HandleTarget>& targets) const {
         std::vector<ProcessId> all;
         for (const auto& [processId, paths] : reportedPaths) {
+            // Fewer paths than targets cannot cover them all (a folder's thousands of entries).
+            if (paths.size() < targets.size()) continue;
             const bool every = std::all_of(targets.begin(), targets.end(), [&](const auto& target) {
                 return paths.count(target.fullPath) != 0;
             });
