@@ -2,6 +2,9 @@
 
 #include "app/about_dialog.h"
 #include "framework/application.h"
+#include "framework/clipboard.h"
+#include "framework/message_filter.h"
+#include "framework/wait_cursor.h"
 #include "query/usage_query.h"
 #include "resource_ids.h"
 #include "sysinfo/platform_system.h"
@@ -15,6 +18,7 @@ const MessageEntry MainDialog::messageEntries[] = {
     {WM_QUERYDRAGICON, Handler<&MainDialog::OnQueryDragIcon>},
     {WM_TIMER, Handler<&MainDialog::OnTimer>},
     {WM_HELP, Handler<&MainDialog::OnHelp>},
+    {WM_VKEYTOITEM, Handler<&MainDialog::OnVKeyToItem>},
 };
 const MessageTable MainDialog::messageTable{&PinnableDialog::messageTable, messageEntries};
 
@@ -54,6 +58,11 @@ BOOL MainDialog::OnInitDialog() {
     EnableDebugPrivilege(messages);
 
     DragAcceptFiles(window, TRUE);
+    // Run elevated, we would get no drops from the shell without these; a refusal leaves
+    // drops from programs of our own level working, which is all there is to have then.
+    for (UINT message :
+         {static_cast<UINT>(WM_DROPFILES), static_cast<UINT>(WM_COPYDATA), CopyGlobalDataMessage})
+        AllowMessageFromLowerIntegrity(window, message);
     webLink.SetTarget(webAddress);
     if (!initialPath.empty()) SetTimer(window, StartupQueryTimer, StartupQueryDelayMs, nullptr);
     // The platform focuses the first control, the result list.
@@ -67,11 +76,15 @@ std::string MainDialog::NotUsedFormat() const {
     return format;
 }
 
+// Both under the wait cursor of their own: the start-up query has no other, and a folder's
+// listing and queries take longest of all.
 bool MainDialog::QueryPath(const std::string& path) {
+    WaitCursor waitCursor;
     return vesperlin::QueryPath(*system, results, messages, path, NotUsedFormat());
 }
 
 bool MainDialog::ExpandFolder(const std::string& folder) {
+    WaitCursor waitCursor;
     return vesperlin::ExpandFolder(*system, results, folder);
 }
 
@@ -136,6 +149,36 @@ bool MainDialog::OnHelp(WindowMessage& message) {
     // F1 does nothing: there is no help to show.
     message.result = TRUE;
     return true;
+}
+
+bool MainDialog::OnVKeyToItem(WindowMessage& message) {
+    if (reinterpret_cast<HWND>(message.lParam) != resultList.Handle()) return false;
+    const auto pressed = [](int key) { return (GetKeyState(key) & 0x8000) != 0; };
+    // Ctrl+C alone: with Alt too it is AltGr+C, a letter on many keyboards.
+    if (LOWORD(message.wParam) == 'C' && pressed(VK_CONTROL) && !pressed(VK_MENU)) {
+        CopyResultLines();
+        message.result = -2;  // handled: the list box does nothing more with the key
+        return true;
+    }
+    // Every other key is the list box's own. Unanswered, the dialog would answer 0, which the
+    // list box takes as "go to the first line" for every key, arrows included.
+    message.result = -1;
+    return true;
+}
+
+void MainDialog::CopyResultLines() {
+    const HWND list = resultList.Handle();
+    const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    if (count <= 0) return;  // nothing to copy: what the clipboard holds stays
+    // Read wide: the lines go out as Unicode text whatever the code pages are.
+    std::wstring text, line;
+    for (LRESULT i = 0; i < count; ++i) {
+        GetListBoxWideText(list, static_cast<int>(i), line);
+        if (i > 0) text += L"\r\n";
+        text += line;
+    }
+    // A clipboard that another program holds open just leaves the copy undone.
+    SetClipboardText(window, text);
 }
 
 }  // namespace vesperlin::win32

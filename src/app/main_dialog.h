@@ -58,7 +58,11 @@ class MainDialog : public PinnableDialog {
     bool OnQueryDragIcon(WindowMessage& message);
     bool OnTimer(WindowMessage& message);
     bool OnHelp(WindowMessage& message);
+    bool OnVKeyToItem(WindowMessage& message);
     static const MessageEntry messageEntries[];
+
+    // Every line of resultList on the clipboard, one per row.
+    void CopyResultLines();
 
     // The "%s is not used." text of the current resources.
     std::string NotUsedFormat() const;

@@ -22,8 +22,9 @@ struct PathReport {
 };
 
 bool SameHit(const Hit& a, const Hit& b) {
-    return a.processId == b.processId && a.asModule == b.asModule && a.path == b.path &&
-           a.imageName == b.imageName && a.processFound == b.processFound && a.use == b.use;
+    return a.processId == b.processId && a.asModule == b.asModule && a.asMapped == b.asMapped &&
+           a.path == b.path && a.imageName == b.imageName && a.processFound == b.processFound &&
+           a.use == b.use;
 }
 
 // One path, handled as a drop onto the desktop program would be, with a list of its own.
@@ -100,6 +101,11 @@ const char* OutcomeName(Outcome outcome) {
     return "done";
 }
 
+const char* FoundAsName(const Hit& hit) {
+    if (hit.asModule) return "module";
+    return hit.asMapped ? "mapped" : "handle";
+}
+
 // The fields that say how the process uses the file, after the hit's others.
 void WriteUse(std::ostream& out, const FileUse& use) {
     out << ", \"use\": \"" << UseKindName(use.kind) << "\"";
@@ -142,8 +148,8 @@ void WriteJson(std::ostream& out, const std::vector<PathReport>& reports,
             out << (h ? ",\n" : "\n") << "        {\"processId\": " << hit.processId
                 << ", \"imageName\": " << JsonString(hit.imageName)
                 << ", \"processFound\": " << (hit.processFound ? "true" : "false")
-                << ", \"path\": " << JsonString(hit.path) << ", \"foundAs\": \""
-                << (hit.asModule ? "module" : "handle") << "\"";
+                << ", \"path\": " << JsonString(hit.path) << ", \"foundAs\": \"" << FoundAsName(hit)
+                << "\"";
             WriteUse(out, hit.use);
             out << "}";
         }
@@ -206,7 +212,7 @@ int RunCli(const std::vector<std::string>& args, const SystemFactory& makeSystem
         err << kProgram << ": " << inaccessible << (inaccessible == 1 ? " process" : " processes")
             << " could not be inspected";
         if (platform.runsPrivileged) {
-            err << " (protected, or in another namespace)\n";
+            err << " (" << platform.privilegedLimits << ")\n";
         } else {
             err << "; " << platform.privilegedUser << " sees them all\n";
         }

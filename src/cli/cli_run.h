@@ -21,6 +21,8 @@ struct CliPlatform {
     std::string version;          // shown by --version
     std::string privilegedUser;   // who sees every process: "root", "an administrator"
     bool runsPrivileged = false;  // we are that user already: no point in suggesting it
+    // Why that user may still not inspect a process.
+    std::string privilegedLimits = "protected, or in another namespace";
 };
 
 // Messages written to a stream, one per line, unchanged.

@@ -8,6 +8,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "sysinfo/win32/nt_api.h"
 #else
 #include <unistd.h>
 #endif
@@ -21,6 +23,14 @@ int main(int argc, char** argv) {
     platform.version = VESPERLIN_VERSION;
 #ifdef _WIN32
     platform.privilegedUser = "an administrator";
+    // As the desktop program does, so that an administrator sees the services too. No
+    // message when it is refused: the count of processes that could not be inspected says
+    // what the user needs to know.
+    vesperlin::SilentMessages quiet;
+    vesperlin::win32::EnableDebugPrivilege(quiet);
+    platform.runsPrivileged = vesperlin::win32::DebugPrivilegeEnabled();
+    // With the privilege only protected processes (and their handles) stay out of reach.
+    platform.privilegedLimits = "protected";
     // Our manifest makes the active code page UTF-8, so argv and every name we print are
     // UTF-8; a console shows them right only when its output code page says so too.
     if (GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR ||

@@ -115,6 +115,23 @@ int ListBox::GetCount() const noexcept {
     return static_cast<int>(SendMessageA(window, LB_GETCOUNT, 0, 0));
 }
 
+bool GetListBoxWideText(HWND list, int index, std::wstring& text) {
+    text.clear();
+    if (list == nullptr) return false;
+    const auto item = static_cast<WPARAM>(index);
+    const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, item, 0);
+    if (length < 0) return false;
+    text.assign(static_cast<std::size_t>(length) + 1, L'\0');
+    const LRESULT copied =
+        SendMessageW(list, LB_GETTEXT, item, reinterpret_cast<LPARAM>(text.data()));
+    if (copied < 0) {
+        text.clear();
+        return false;
+    }
+    text.resize(std::min(static_cast<std::size_t>(copied), text.size() - 1));
+    return true;
+}
+
 bool GetListBoxText(HWND list, int index, std::string& text) {
     text.clear();
     if (list == nullptr) return false;
@@ -122,13 +139,8 @@ bool GetListBoxText(HWND list, int index, std::string& text) {
     if (IsWindowUnicode(list)) {
         // Ask a wide list box in its own terms: Wine's 8-bit mapping of LB_GETTEXT breaks
         // (page fault, stack overflow) on items longer than about 550 characters.
-        const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, item, 0);
-        if (length < 0) return false;
-        std::wstring wide(static_cast<std::size_t>(length) + 1, L'\0');
-        const LRESULT copied =
-            SendMessageW(list, LB_GETTEXT, item, reinterpret_cast<LPARAM>(wide.data()));
-        if (copied < 0) return false;
-        wide.resize(std::min(static_cast<std::size_t>(copied), wide.size() - 1));
+        std::wstring wide;
+        if (!GetListBoxWideText(list, index, wide)) return false;
         if (wide.empty()) return true;
         const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
                                              nullptr, 0, nullptr, nullptr);

@@ -54,6 +54,8 @@ class Control : public Window {
 // Text of item index of any list box window, any length, in the active code page. False (text
 // emptied) when there is no such item.
 bool GetListBoxText(HWND list, int index, std::string& text);
+// The same as UTF-16, whatever the code pages are.
+bool GetListBoxWideText(HWND list, int index, std::wstring& text);
 
 // A list box of strings.
 class ListBox : public Control {

@@ -1,5 +1,9 @@
 #include "query/usage_query.h"
 
+#include <algorithm>
+#include <map>
+#include <set>
+
 #include "query/result_line.h"
 
 namespace vesperlin {
@@ -13,6 +17,9 @@ constexpr const char* kNoModuleHead = "Can't get head of module information.";
 constexpr const char* kNoDeviceName = "Can't get device filename.";
 constexpr const char* kNoHandleHead = "Can't handle info head position.";
 
+// The pass that found a hit.
+enum class Pass { Module, Handle, Mapped };
+
 // Reports one hit: the line (with the duplicate test) and the observer. Hits of the querying
 // process itself are dropped: its handles and mappings are artifacts of the asking.
 class HitReporter {
@@ -21,13 +28,14 @@ class HitReporter {
         : results(results), onHit(onHit), self(system.OwnProcessId()) {}
 
     // `withPath`: the list form "image (path)"; an unknown process gets empty text either way.
-    void Report(const ProcessNames& names, ProcessId processId, const std::string& path,
-                bool asModule, bool withPath, const FileUse& use) {
+    void Report(const ProcessNames& names, ProcessId processId, const std::string& path, Pass pass,
+                bool withPath, const FileUse& use) {
         if (processId == self) return;
         Hit hit;
         hit.processId = processId;
         hit.path = path;
-        hit.asModule = asModule;
+        hit.asModule = pass == Pass::Module;
+        hit.asMapped = pass == Pass::Mapped;
         hit.use = use;
         hit.processFound = names.Lookup(processId, hit.imageName);
         if (!hit.processFound) hit.imageName.clear();
@@ -38,13 +46,54 @@ class HitReporter {
         }
         AddResultLine(results, processId, text);
         if (onHit) onHit(hit);
+        reportedPaths[processId].insert(path);
+    }
+
+    // The processes reported with every one of `shown` already, and the querying process,
+    // whose hits are never reported: neither needs its address space walked.
+    std::vector<ProcessId> ReportedForAll(const std::vector<const std::string*>& shown) const {
+        std::vector<ProcessId> all{self};
+        for (const auto& [processId, paths] : reportedPaths) {
+            // Fewer paths than targets cannot cover them all (a folder's thousands of entries).
+            if (paths.size() < shown.size()) continue;
+            const bool every =
+                std::all_of(shown.begin(), shown.end(),
+                            [&](const std::string* path) { return paths.count(*path) != 0; });
+            if (every) all.push_back(processId);
+        }
+        return all;
     }
 
   private:
     ResultList& results;
     const HitObserver& onHit;
     ProcessId self;
+    std::map<ProcessId, std::set<std::string>> reportedPaths;
 };
+
+// The mapped pass, after the handle pass: a file mapped as data stays in use after its
+// handles are closed, with nothing in the other passes to show for it. `shown[i]` is the path
+// that hits of `targets[i]` show, as in the handle pass; one record per process and name, so a
+// process is reported once per path. A process already reported for every target is not
+// walked: its lines are there, and walking address spaces is the costly part. Silent when the
+// process list cannot be read: the snapshot has said so.
+void ReportMappedHits(System& system, HitReporter& reporter,
+                      const std::vector<HandleTarget>& targets,
+                      const std::vector<const std::string*>& shown, bool withPath) {
+    std::vector<MappedFileRecord> mapped;
+    if (!system.TakeMappedFileSnapshot(targets, reporter.ReportedForAll(shown), mapped) ||
+        mapped.empty())
+        return;
+    const auto names = system.TakeProcessSnapshot();
+    const FileUse use = UseOf(UseKind::Mapping);
+    for (const MappedFileRecord& record : mapped) {
+        for (std::size_t i = 0; i < targets.size(); ++i) {
+            if (system.HandleMatches(record.name, targets[i].deviceForm, targets[i].fullPath)) {
+                reporter.Report(*names, record.processId, *shown[i], Pass::Mapped, withPath, use);
+            }
+        }
+    }
+}
 
 }  // namespace
 
@@ -71,15 +120,16 @@ bool QueryPath(System& system, ResultList& results, Messages& messages, const st
         const auto names = system.TakeProcessSnapshot();
         for (const ModuleRecord& module : modules) {
             if (system.ModuleMatches(module.path, fullPath)) {
-                reporter.Report(*names, module.processId, fullPath, true, false, module.use);
+                reporter.Report(*names, module.processId, fullPath, Pass::Module, false,
+                                module.use);
             }
         }
     }
 
+    // The full path, not the path as given: a relative path must reach the handle pass.
+    // The translation comes before the handle snapshot, which is the costly part.
+    std::string deviceForm;
     {
-        // The full path, not the path as given: a relative path must reach the handle pass.
-        // The translation comes before the handle snapshot, which is the costly part.
-        std::string deviceForm;
         if (!system.GetDeviceFileName(fullPath, deviceForm)) {
             messages.Show(kNoDeviceName);
             return true;
@@ -96,11 +146,13 @@ bool QueryPath(System& system, ResultList& results, Messages& messages, const st
         handles->VisitUses(
             [&](ProcessId processId, bool named, const std::string& name, const FileUse& use) {
                 if (named && system.HandleMatches(name, deviceForm, fullPath)) {
-                    reporter.Report(*names, processId, fullPath, false, false, use);
+                    reporter.Report(*names, processId, fullPath, Pass::Handle, false, use);
                 }
                 return true;
             });
     }
+
+    ReportMappedHits(system, reporter, {{deviceForm, fullPath}}, {&fullPath}, false);
 
     // Counts every line, not only this query's: callers start each query from an empty list.
     if (results.Count() == 0) {
@@ -153,7 +205,7 @@ bool QueryPaths(System& system, ResultList& results, const std::vector<std::stri
         for (const ModuleRecord& module : modules) {
             for (const ListTarget& target : targets) {
                 if (system.ModuleMatches(module.path, target.fullPath)) {
-                    reporter.Report(*names, module.processId, target.fullPath, true, true,
+                    reporter.Report(*names, module.processId, target.fullPath, Pass::Module, true,
                                     module.use);
                 }
             }
@@ -164,19 +216,25 @@ bool QueryPaths(System& system, ResultList& results, const std::vector<std::stri
     if (handles->Count() == 0) return true;
     const auto names = system.TakeProcessSnapshot();
     std::vector<HandleTarget> limit;
+    std::vector<const std::string*> shown;
     limit.reserve(targets.size());
-    for (const ListTarget& target : targets) limit.push_back({target.deviceForm, target.fullPath});
-    handles->LimitNamesTo(std::move(limit));
+    shown.reserve(targets.size());
+    for (const ListTarget& target : targets) {
+        limit.push_back({target.deviceForm, target.fullPath});
+        shown.push_back(target.path);
+    }
+    handles->LimitNamesTo(limit);
     handles->VisitUses(
         [&](ProcessId processId, bool named, const std::string& name, const FileUse& use) {
             if (!named) return true;
             for (const ListTarget& target : targets) {
                 if (system.HandleMatches(name, target.deviceForm, target.fullPath)) {
-                    reporter.Report(*names, processId, *target.path, false, true, use);
+                    reporter.Report(*names, processId, *target.path, Pass::Handle, true, use);
                 }
             }
             return true;
         });
+    ReportMappedHits(system, reporter, limit, shown, true);
     return false;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// The usage query: which processes have a file loaded as a module or open through a "File"
-// handle. Hits become result lines; failures of the single-path query become messages.
+// The usage query: which processes have a file loaded as a module, open through a "File"
+// handle or mapped as data. Hits become result lines; failures of the single-path query become
+// messages.
 
 #include <functional>
 #include <string>
@@ -17,14 +18,15 @@ struct Hit {
     ProcessId processId = 0;
     std::string imageName;  // empty when the process was not found
     std::string path;       // the path that matched: the full path, or the list element
-    bool asModule = false;  // found in the module pass; false: through a "File" handle
+    bool asModule = false;  // found in the module pass; false: through a "File" handle...
+    bool asMapped = false;  // ...or mapped as data into the process (the mapped pass)
     bool processFound = false;
     FileUse use;  // how the process uses the file
 };
 
 // Called for every hit, in line order, whether or not its line was new: a process found as a
-// module and through a handle gives one line but two hits. The querying process itself is
-// never a hit.
+// module and through a handle gives one line but two hits. Module hits come first, then handle
+// hits, then mapped ones. The querying process itself is never a hit.
 using HitObserver = std::function<void(const Hit& hit)>;
 
 // Called for every element of a list query that is left out because its full path or device

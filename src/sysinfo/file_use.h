@@ -12,7 +12,8 @@ namespace vesperlin {
 enum class UseKind : std::uint8_t {
     Module,         // a loaded module: the program image or a library (Windows)
     Executable,     // the program the process runs (Linux)
-    Mapping,        // a file mapped into the process's memory, libraries included (Linux)
+    Mapping,        // a file mapped into the process's memory: libraries included (Linux), views of
+                    // data (Windows)
     Descriptor,     // an open file descriptor (Linux)
     Handle,         // an open handle (Windows)
     CurrentFolder,  // the process's current folder

@@ -70,6 +70,13 @@ class FileHandleSnapshot {
     }
 };
 
+// A file mapped as data into a process (a view of a file mapping), which keeps the file in use
+// after its handles are closed.
+struct MappedFileRecord {
+    ProcessId processId = 0;
+    std::string name;  // in the form handle names take: compared through System::HandleMatches
+};
+
 enum class PathKind { File, Folder, Unreadable };
 
 class System {
@@ -86,6 +93,21 @@ class System {
 
     // Every open "File" handle. Never null; a failed reading gives an empty snapshot.
     virtual std::unique_ptr<FileHandleSnapshot> TakeFileHandleSnapshot() = 0;
+
+    // Every file mapped as data into a process that can be inspected, one record per process
+    // and name. A record that HandleMatches accepts for one of `targets` is always listed,
+    // unless its process is one of `reported` (processes the query has reported for every
+    // target already, which need not be walked); others may be left out. False when the
+    // process list could not be read (already reported). A system whose module snapshot lists
+    // mapped files already lists none here.
+    virtual bool TakeMappedFileSnapshot(const std::vector<HandleTarget>& targets,
+                                        const std::vector<ProcessId>& reported,
+                                        std::vector<MappedFileRecord>& mapped) {
+        (void)targets;
+        (void)reported;
+        mapped.clear();
+        return true;
+    }
 
     // The absolute form of a path (GetFullPathName on Windows, the canonical path on Linux).
     virtual bool GetFullPath(const std::string& path, std::string& fullPath) = 0;

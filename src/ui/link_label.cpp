@@ -23,6 +23,17 @@ ShellOpenFunction& CurrentShellOpen() {
 
 constexpr UINT RedrawNow = RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW;
 
+// An underlined copy of `font` (weight, height and face kept). A control without a font paints
+// with the system font; the default GUI font is the nearest a dialog would have given it.
+bool MakeUnderlined(HFONT font, Font& underlined) {
+    HGDIOBJ source =
+        font != nullptr ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT);
+    LOGFONTA description{};
+    if (GetObjectA(source, sizeof(description), &description) != sizeof(description)) return false;
+    description.lfUnderline = TRUE;
+    return underlined.CreateIndirect(description);
+}
+
 }  // namespace
 
 ShellOpenFunction SetShellOpenFunction(ShellOpenFunction function) {
@@ -37,6 +48,7 @@ const MessageEntry LinkLabel::messageEntries[] = {
     {ReflectedCtlColorStatic, Handler<&LinkLabel::OnReflectedCtlColor>},
     {WM_CAPTURECHANGED, Handler<&LinkLabel::OnCaptureChanged>},
     {WM_DESTROY, Handler<&LinkLabel::OnDestroy>},
+    {WM_SETFONT, Handler<&LinkLabel::OnSetFont>},
 };
 
 const MessageTable LinkLabel::messageTable{&Static::messageTable, messageEntries};
@@ -48,7 +60,8 @@ LinkLabel::~LinkLabel() {
     // must not keep painting with a font that is about to be deleted.
     if (window != nullptr && IsWindow(window) && underlineFont &&
         reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0)) == underlineFont.Get()) {
-        SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(originalFont), FALSE);
+        // Straight to the control: our own handling would underline it again.
+        DefaultProc(WM_SETFONT, reinterpret_cast<WPARAM>(originalFont), FALSE);
     }
     Detach();
     underlineFont.Reset();
@@ -69,17 +82,10 @@ void LinkLabel::OnAttach() {
     const LONG style = GetWindowLongA(window, GWL_STYLE);
     SetWindowLongA(window, GWL_STYLE, style | SS_NOTIFY);
 
-    // The dialog's font, underlined. A control without a font paints with the system font;
-    // the default GUI font is the nearest a dialog would have given it.
+    // The dialog's font, underlined.
     originalFont = reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0));
-    HGDIOBJ source = originalFont != nullptr ? static_cast<HGDIOBJ>(originalFont)
-                                             : GetStockObject(DEFAULT_GUI_FONT);
-    LOGFONTA description{};
-    if (GetObjectA(source, sizeof(description), &description) == sizeof(description)) {
-        description.lfUnderline = TRUE;
-        if (underlineFont.CreateIndirect(description))
-            SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(underlineFont.Get()), TRUE);
-    }
+    if (MakeUnderlined(originalFont, underlineFont))
+        SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(underlineFont.Get()), TRUE);
 
     // The system's own hand pointer.
     linkCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32649));  // IDC_HAND
@@ -104,6 +110,20 @@ void LinkLabel::PreTranslateMessage(const MSG& message) {
 bool LinkLabel::OnDestroy(WindowMessage&) {
     toolTip.Destroy();
     return false;  // the control's own handling runs too
+}
+
+bool LinkLabel::OnSetFont(WindowMessage& message) {
+    const auto font = reinterpret_cast<HFONT>(message.wParam);
+    if (underlineFont && font == underlineFont.Get()) return false;  // ours: the control takes it
+    // Someone else's font: the dialog manager sends a new one after a DPI change. The link
+    // shows an underlined copy of it, and the copy it showed so far goes once it is replaced.
+    Font underlined;
+    if (!MakeUnderlined(font, underlined)) return false;  // then the plain font, as sent
+    originalFont = font;
+    message.result =
+        DefaultProc(WM_SETFONT, reinterpret_cast<WPARAM>(underlined.Get()), message.lParam);
+    underlineFont = std::move(underlined);
+    return true;
 }
 
 bool LinkLabel::OnMouseMove(WindowMessage& message) {

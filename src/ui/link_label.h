@@ -56,11 +56,12 @@ class LinkLabel : public Static {
     bool OnSetCursor(WindowMessage& message);
     bool OnCaptureChanged(WindowMessage& message);
     bool OnDestroy(WindowMessage& message);
+    bool OnSetFont(WindowMessage& message);
     bool OnReflectedCommand(WindowMessage& message);
     bool OnReflectedCtlColor(WindowMessage& message);
     static const MessageEntry messageEntries[];
 
-    HFONT originalFont = nullptr;  // the control's own font, given back if we go first
+    HFONT originalFont = nullptr;  // the font last given to the control, given back if we go first
     HCURSOR linkCursor = nullptr;
     bool isHovering = false;
     bool isVisited = false;

@@ -12,7 +12,30 @@ namespace {
 // Written once, before any hooked list box exists; never restored.
 WNDPROC savedListBoxProc = nullptr;
 
-// The list box as the bookkeeping sees it. Requests go out with SendMessageA and so pass back
+// Item text travels through the bookkeeping as UTF-8, whatever the code pages: it arrives wide
+// (the class procedure is a wide one) and is measured wide, since GDI's 8-bit calls read text
+// in the system's code page, not in the UTF-8 one our manifest gives the rest of the program:
+// measured that way, Cyrillic comes out too wide and Chinese too narrow.
+std::string Utf8Text(const wchar_t* text, int units) {
+    if (text == nullptr || units == 0) return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, units, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return {};
+    std::string narrow(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, units, narrow.data(), size, nullptr, nullptr);
+    return narrow;
+}
+
+std::wstring WideText(const std::string& text) {
+    if (text.empty()) return {};
+    const int count = static_cast<int>(text.size());
+    const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), count, nullptr, 0);
+    if (units <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), count, wide.data(), units);
+    return wide;
+}
+
+// The list box as the bookkeeping sees it. Requests go out to the same window and so pass back
 // through ListBoxHookProc, which lets them through untouched.
 class WindowListBoxPort : public ListBoxPort {
   public:
@@ -21,8 +44,9 @@ class WindowListBoxPort : public ListBoxPort {
     std::int32_t MeasureText(FontHandle font, const std::string& text) override {
         DeviceContext dc(window, font);
         if (dc.dc == nullptr) return 0;
+        const std::wstring wide = WideText(text);
         SIZE size{};
-        if (!GetTextExtentPoint32A(dc.dc, text.c_str(), static_cast<int>(text.size()), &size))
+        if (!GetTextExtentPoint32W(dc.dc, wide.c_str(), static_cast<int>(wide.size()), &size))
             return 0;
         return size.cx;
     }
@@ -36,7 +60,10 @@ class WindowListBoxPort : public ListBoxPort {
     }
 
     bool GetItemText(std::int32_t index, std::string& text) override {
-        return GetListBoxText(window, index, text);
+        std::wstring wide;
+        const bool read = GetListBoxWideText(window, index, wide);
+        text = Utf8Text(wide.data(), static_cast<int>(wide.size()));
+        return read;
     }
 
     void SetHorizontalExtent(std::int32_t extent) override {
@@ -69,18 +96,6 @@ class WindowListBoxPort : public ListBoxPort {
 
     HWND window;
 };
-
-// Item text as the hook sees it (wide: the class procedure is a wide one) in the active code
-// page, which is what the bookkeeping and the 8-bit measuring work in.
-std::string NarrowText(const wchar_t* text) {
-    if (text == nullptr || *text == L'\0') return {};
-    const int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) return {};
-    std::string narrow(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, -1, narrow.data(), size, nullptr, nullptr);
-    narrow.resize(static_cast<std::size_t>(size - 1));
-    return narrow;
-}
 
 ListBoxExtentState* StateOf(HWND window) {
     return static_cast<ListBoxExtentState*>(GetPropA(window, ListBoxExtentProperty));
@@ -124,7 +139,8 @@ void RecordAfter(HWND window, ListBoxExtentState& state, UINT message, WPARAM wP
         case LB_INSERTSTRING: {
             const LONG style = GetWindowLongA(window, GWL_STYLE);
             if (!HoldsStrings(style)) break;
-            const std::string text = NarrowText(reinterpret_cast<const wchar_t*>(lParam));
+            const auto* wide = reinterpret_cast<const wchar_t*>(lParam);
+            const std::string text = Utf8Text(wide, wide != nullptr ? lstrlenW(wide) : 0);
             // Only the list box's answer tells where the item landed (sorted, or appended at -1).
             if (message == LB_ADDSTRING && (style & LBS_SORT) == 0)
                 state.RecordAddedItem(port, text, result);

@@ -101,6 +101,27 @@ std::unique_ptr<FileHandleSnapshot> FakeSystem::TakeFileHandleSnapshot() {
     return std::make_unique<FakeHandleSnapshot>(*this, handles);
 }
 
+bool FakeSystem::TakeMappedFileSnapshot(const std::vector<HandleTarget>& targets,
+                                        const std::vector<ProcessId>& reported,
+                                        std::vector<MappedFileRecord>& out) {
+    mappedTargets.push_back(targets);
+    mappedReported.push_back(reported);
+    out.clear();
+    if (mappedSnapshotFails) return false;
+    // As strict as any snapshot may be: only records that match one of the targets are listed,
+    // and none of a process said to be reported, so a query that passes the wrong targets or
+    // processes loses its hits here.
+    for (const MappedFileRecord& record : mapped) {
+        if (std::find(reported.begin(), reported.end(), record.processId) != reported.end())
+            continue;
+        const bool wanted = std::any_of(targets.begin(), targets.end(), [&](const HandleTarget& t) {
+            return HandleMatches(record.name, t.deviceForm, t.fullPath);
+        });
+        if (wanted) out.push_back(record);
+    }
+    return true;
+}
+
 bool FakeSystem::GetFullPath(const std::string& path, std::string& fullPath) {
     if (path.empty() || fullPathFailures.count(path)) return false;
     if (const auto form = fullPathForms.find(path); form != fullPathForms.end()) {

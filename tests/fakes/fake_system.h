@@ -41,6 +41,9 @@ class FakeSystem : public System {
 
     std::vector<FileHandle> handles;
 
+    std::vector<MappedFileRecord> mapped;  // files mapped as data, in walk order
+    bool mappedSnapshotFails = false;
+
     // The current folder used to complete relative paths, paths that cannot be completed, and
     // paths whose full path the system gives in another form (a link resolved, a short name
     // made long).
@@ -65,8 +68,10 @@ class FakeSystem : public System {
     // --- what happened ---
     std::size_t processSnapshotsTaken = 0;
     std::size_t handleSnapshotsTaken = 0;
-    std::vector<std::string> translated;                  // every path handed to GetDeviceFileName
-    std::vector<std::vector<HandleTarget>> handleLimits;  // every limit put on a handle snapshot
+    std::vector<std::string> translated;                   // every path handed to GetDeviceFileName
+    std::vector<std::vector<HandleTarget>> handleLimits;   // every limit put on a handle snapshot
+    std::vector<std::vector<HandleTarget>> mappedTargets;  // the targets of every mapped snapshot
+    std::vector<std::vector<ProcessId>> mappedReported;    // and the processes it need not walk
 
     // Rule used by GetFullPath: absolute paths stay, others get currentFolder in front;
     // "." and ".." segments are not resolved (tests do not need them).
@@ -77,6 +82,9 @@ class FakeSystem : public System {
     std::unique_ptr<ProcessNames> TakeProcessSnapshot() override;
     bool TakeModuleSnapshot(std::vector<ModuleRecord>& out) override;
     std::unique_ptr<FileHandleSnapshot> TakeFileHandleSnapshot() override;
+    bool TakeMappedFileSnapshot(const std::vector<HandleTarget>& targets,
+                                const std::vector<ProcessId>& reported,
+                                std::vector<MappedFileRecord>& out) override;
     bool GetFullPath(const std::string& path, std::string& fullPath) override;
     bool GetDeviceFileName(const std::string& path, std::string& deviceForm) override;
     bool ModuleMatches(const std::string& modulePath, const std::string& fullPath) override;

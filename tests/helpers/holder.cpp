@@ -1,9 +1,17 @@
 // vesperlin-holder: a helper process for tests that holds real things open until it is ended.
 //   vesperlin-holder.exe --ready PATH [--file PATH]... [--folder PATH]... [--library PATH]...
 //                        [--blocked-pipe NAME] [--event NAME] [--key] [--self-handles]
+//                        [--map PATH]... [--unmap-on NAME] [--deny-all | --deny-handles]
 // It writes its process id to the --ready file once everything is held, then sleeps until it
 // is terminated. A failure to hold anything ends it with exit code 3 and no ready file.
+//   --map PATH        maps the file as data and closes both the file and the mapping handle:
+//                     only the view holds the file
+//   --unmap-on NAME   creates the events NAME and NAME.unmapped; once NAME is set, every view
+//                     is unmapped and NAME.unmapped set
+//   --deny-all        lets no other process open this one
+//   --deny-handles    lets others read its modules and memory, but not copy its handles
 #include <windows.h>
+#include <aclapi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -13,6 +21,50 @@
 namespace {
 
 HANDLE blockedPipeRead = nullptr;
+std::vector<void*> views;
+HANDLE unmapRequest = nullptr;
+HANDLE unmapDone = nullptr;
+
+DWORD WINAPI Unmapper(LPVOID) {
+    if (WaitForSingleObject(unmapRequest, INFINITE) != WAIT_OBJECT_0) return 1;
+    for (void* view : views) UnmapViewOfFile(view);
+    SetEvent(unmapDone);
+    return 0;
+}
+
+// Replaces the process's access list: nobody but the process itself (through its pseudo
+// handle) and whoever holds a handle from before gets in, except for `allowed` to everyone.
+bool RestrictAccess(DWORD allowed) {
+    alignas(DWORD) unsigned char buffer[256];
+    auto* acl = reinterpret_cast<ACL*>(buffer);
+    if (!InitializeAcl(acl, sizeof buffer, ACL_REVISION)) return false;
+    if (allowed != 0) {
+        SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+        PSID everyone = nullptr;
+        if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
+                                      &everyone))
+            return false;
+        const BOOL added = AddAccessAllowedAce(acl, ACL_REVISION, allowed, everyone);
+        FreeSid(everyone);
+        if (!added) return false;
+    }
+    return SetSecurityInfo(GetCurrentProcess(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
+                           nullptr, nullptr, acl, nullptr) == ERROR_SUCCESS;
+}
+
+bool MapAsData(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    CloseHandle(file);
+    if (!mapping) return false;
+    void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+    CloseHandle(mapping);
+    if (!view) return false;
+    views.push_back(view);
+    return true;
+}
 
 // Blocks in a synchronous read on the pipe for as long as the process lives.
 DWORD WINAPI BlockedReader(LPVOID) {
@@ -80,6 +132,23 @@ bool Hold(int argc, char** argv, std::string& readyPath) {
                 return Fail("process handle", nullptr);
             if (!CreateThread(nullptr, 0, Sleeper, nullptr, 0, nullptr))
                 return Fail("thread handle", nullptr);
+        } else if (option == "--map" && value) {
+            if (!MapAsData(value)) return Fail("mapping of", value);
+            ++i;
+        } else if (option == "--unmap-on" && value) {
+            unmapRequest = CreateEventA(nullptr, TRUE, FALSE, value);
+            unmapDone =
+                CreateEventA(nullptr, TRUE, FALSE, (std::string(value) + ".unmapped").c_str());
+            if (!unmapRequest || !unmapDone) return Fail("events", value);
+            if (!CreateThread(nullptr, 0, Unmapper, nullptr, 0, nullptr))
+                return Fail("unmapping thread", value);
+            ++i;
+        } else if (option == "--deny-all") {
+            if (!RestrictAccess(0)) return Fail("access list", nullptr);
+        } else if (option == "--deny-handles") {
+            if (!RestrictAccess(PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION |
+                                PROCESS_VM_READ | SYNCHRONIZE))
+                return Fail("access list", nullptr);
         } else {
             std::fprintf(stderr, "holder: unknown or incomplete option %s\n", option.c_str());
             return false;

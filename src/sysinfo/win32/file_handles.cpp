@@ -50,12 +50,16 @@ class OwnerProcesses {
         auto found = opened.find(processId);
         if (found != opened.end()) return found->second;
         HANDLE process = OpenProcessForDuplicate(processId);
+        if (!process && GetLastError() == ERROR_ACCESS_DENIED) denied.push_back(processId);
         opened.emplace(processId, process);
         return process;
     }
+    // Owners we were not allowed to open: their handles stay unseen.
+    const std::vector<DWORD>& Denied() const { return denied; }
 
   private:
     std::unordered_map<DWORD, HANDLE> opened;
+    std::vector<DWORD> denied;
 };
 
 struct FileRow {
@@ -82,6 +86,7 @@ class WindowsFileHandles : public FileHandleSnapshot {
     }
 
     std::size_t Count() const override { return rows.size(); }
+    const std::vector<DWORD>& DeniedOwners() const { return owners.Denied(); }
 
     void LimitNamesTo(std::vector<HandleTarget> targets) override {
         std::vector<std::u16string> names;
@@ -225,8 +230,11 @@ void WindowsFileHandles::Read() {
 
 }  // namespace
 
-std::unique_ptr<FileHandleSnapshot> TakeFileHandleSnapshot(Messages&) {
-    return std::make_unique<WindowsFileHandles>();
+std::unique_ptr<FileHandleSnapshot> TakeFileHandleSnapshot(Messages&,
+                                                           std::vector<DWORD>* deniedOwners) {
+    auto snapshot = std::make_unique<WindowsFileHandles>();
+    if (deniedOwners) *deniedOwners = snapshot->DeniedOwners();
+    return snapshot;
 }
 
 }  // namespace vesperlin::win32

@@ -2,7 +2,10 @@
 // The seam's "File" handle snapshot: the rows of the system handle table whose object type is
 // "File", named as ResolveHandleName names them, at a cost that suits thousands of handles.
 
+#include <windows.h>
+
 #include <memory>
+#include <vector>
 
 #include "sysinfo/messages.h"
 #include "sysinfo/system.h"
@@ -20,7 +23,9 @@ inline constexpr std::size_t HandlePassThreads = ProbePoolSize;
 // handles whose name query hangs cost about one time limit together; rows are still visited in
 // table order, and a row whose handle could not be copied is visited unnamed. Everything is
 // closed by the time the snapshot goes. Never null. A table that cannot be read gives an empty
-// snapshot and no message of its own: the caller reports the empty snapshot.
-std::unique_ptr<FileHandleSnapshot> TakeFileHandleSnapshot(Messages& messages);
+// snapshot and no message of its own: the caller reports the empty snapshot. `deniedOwners`,
+// when given, receives the owners that we were not allowed to open.
+std::unique_ptr<FileHandleSnapshot> TakeFileHandleSnapshot(
+    Messages& messages, std::vector<DWORD>* deniedOwners = nullptr);
 
 }  // namespace vesperlin::win32

@@ -1,7 +1,10 @@
 #include "sysinfo/win32/module_snapshot.h"
 
+#include <psapi.h>
+
 #include "sysinfo/win32/process_snapshot.h"
 #include "sysinfo/win32/unique_handle.h"
+#include "sysinfo/win32/wide_text.h"
 
 namespace vesperlin::win32 {
 
@@ -10,15 +13,40 @@ namespace {
 // Modules loaded between our two EnumProcessModules calls make the array too small; after
 // this many rounds we list what the array holds.
 constexpr int kMaxEnumRounds = 4;
-// GetModuleFileNameExA cuts silently; a path that still fills this much is given up on.
-constexpr DWORD kMaxPathBytes = 1 << 18;
+// GetModuleFileNameExW cuts silently; a path that still fills this much is given up on.
+constexpr DWORD kMaxPathUnits = 1 << 16;
 
 template <typename Fn>
-Fn BindEntry(HMODULE library, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+Fn As(FARPROC entry) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(entry));
 }
 
 }  // namespace
+
+ModuleWalkApi BindModuleWalkApi(const EntryLookup& lookup, const char* prefix) {
+    const auto find = [&](const char* name) {
+        return lookup((std::string(prefix) + name).c_str());
+    };
+    ModuleWalkApi api;
+    api.enumProcessModulesEx =
+        As<ModuleWalkApi::EnumProcessModulesExFn>(find("EnumProcessModulesEx"));
+    if (!api.enumProcessModulesEx)
+        api.enumProcessModules =
+            As<ModuleWalkApi::EnumProcessModulesFn>(find("EnumProcessModules"));
+    api.getModuleFileNameExW =
+        As<ModuleWalkApi::GetModuleFileNameExWFn>(find("GetModuleFileNameExW"));
+    return api;
+}
+
+BOOL ModuleWalkApi::EnumModules(HANDLE process, HMODULE* modules, DWORD bytes,
+                                LPDWORD needed) const {
+    // From a 64-bit caller the plain call lists only a 32-bit process's exe, ntdll and WOW64
+    // libraries; its own libraries need LIST_MODULES_ALL. The Ex form came with Vista: before
+    // it the plain call is all there is.
+    if (enumProcessModulesEx)
+        return enumProcessModulesEx(process, modules, bytes, needed, LIST_MODULES_ALL);
+    return enumProcessModules ? enumProcessModules(process, modules, bytes, needed) : FALSE;
+}
 
 ModuleSnapshot::ModuleSnapshot(Messages& messages, LONG processFilter, bool refreshNow)
     : messages(messages), processFilter(processFilter) {
@@ -26,30 +54,28 @@ ModuleSnapshot::ModuleSnapshot(Messages& messages, LONG processFilter, bool refr
 }
 
 bool ModuleSnapshot::Refresh() {
-    enumProcessModules = nullptr;
-    getModuleFileNameExA = nullptr;
+    api = {};
     entries.clear();
-    deniedProcesses = 0;
+    deniedProcesses.clear();
 
     UniqueModule psapi(LoadLibraryA("PSAPI.DLL"));
-    HMODULE library = psapi.get();
-    const char* enumName = "EnumProcessModules";
-    const char* pathName = "GetModuleFileNameExA";
-    if (!psapi) {
+    if (psapi) {
+        api =
+            BindModuleWalkApi([&](const char* name) { return GetProcAddress(psapi.get(), name); });
+    } else {
         // Windows 7 and later carry the same functions in kernel32 (always loaded); only
         // when neither is there is the status library truly missing.
-        library = GetModuleHandleA("kernel32.dll");
-        enumName = "K32EnumProcessModules";
-        pathName = "K32GetModuleFileNameExA";
-        if (!library || !GetProcAddress(library, enumName) || !GetProcAddress(library, pathName)) {
+        if (HMODULE kernel = GetModuleHandleA("kernel32.dll"))
+            api = BindModuleWalkApi([&](const char* name) { return GetProcAddress(kernel, name); },
+                                    "K32");
+        if (!api.Complete()) {
+            api = {};
             messages.Show("Can't load psapi.dll.");
             return false;
         }
     }
-    enumProcessModules = BindEntry<EnumProcessModulesFn>(library, enumName);
-    getModuleFileNameExA = BindEntry<GetModuleFileNameExAFn>(library, pathName);
     bool result = true;
-    if (!enumProcessModules || !getModuleFileNameExA) {
+    if (!api.Complete()) {
         messages.Show("Can't get process addresses.");
         result = false;
     } else if (processFilter != AllProcesses) {
@@ -64,8 +90,7 @@ bool ModuleSnapshot::Refresh() {
                 [this](DWORD processId, const ProcessEntry&) { ListProcessModules(processId); });
         }
     }
-    enumProcessModules = nullptr;
-    getModuleFileNameExA = nullptr;
+    api = {};
     return result;
 }
 
@@ -75,17 +100,17 @@ void ModuleSnapshot::ListProcessModules(DWORD processId) {
     if (!process) {
         // Skipped silently, like every per-process failure; counted so a front end can say
         // that some processes were out of reach.
-        if (GetLastError() == ERROR_ACCESS_DENIED) ++deniedProcesses;
+        if (GetLastError() == ERROR_ACCESS_DENIED) deniedProcesses.push_back(processId);
         return;
     }
     DWORD needed = 0;
-    if (!enumProcessModules(process.get(), nullptr, 0, &needed)) return;
+    if (!api.EnumModules(process.get(), nullptr, 0, &needed)) return;
     std::vector<HMODULE> modules;
     DWORD reported = needed;
     for (int round = 0; round < kMaxEnumRounds; ++round) {
         modules.resize(reported / sizeof(HMODULE));
         const auto bytes = static_cast<DWORD>(modules.size() * sizeof(HMODULE));
-        if (!enumProcessModules(process.get(), modules.data(), bytes, &reported)) return;
+        if (!api.EnumModules(process.get(), modules.data(), bytes, &reported)) return;
         if (reported <= bytes) {
             modules.resize(reported / sizeof(HMODULE));
             break;
@@ -102,15 +127,16 @@ void ModuleSnapshot::ListProcessModules(DWORD processId) {
 }
 
 bool ModuleSnapshot::ReadModulePath(HANDLE process, HMODULE module, std::string& path) const {
-    // The function cuts a long path to the buffer and still succeeds; a result that fills the
-    // buffer may have been cut, so ask again with more room.
-    for (DWORD size = MAX_PATH; size <= kMaxPathBytes; size *= 2) {
-        std::string buffer(size, '\0');
-        const DWORD length = getModuleFileNameExA(process, module, buffer.data(), size);
+    // The wide call: the 8-bit one converts with the system's code page, which need not be ours.
+    // It cuts a long path to the buffer and still succeeds; a result that fills the buffer may
+    // have been cut, so ask again with more room.
+    for (DWORD size = MAX_PATH; size <= kMaxPathUnits; size *= 2) {
+        std::wstring buffer(size, L'\0');
+        const DWORD length = api.getModuleFileNameExW(process, module, buffer.data(), size);
         if (length == 0) return false;
         if (length < size - 1) {
             buffer.resize(length);
-            path = std::move(buffer);
+            WideToNarrow(buffer.c_str(), path);
             return true;
         }
     }

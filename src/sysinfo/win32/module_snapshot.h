@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,9 +18,34 @@ constexpr LONG AllProcesses = -1;
 
 struct ModuleEntry {
     DWORD ProcessId = 0;
-    std::string Path;  // as GetModuleFileNameExA reports it, of any length
+    std::string Path;  // as GetModuleFileNameExW reports it, of any length
     HMODULE Module = nullptr;
 };
+
+// The process status entry points a module walk needs, all from one library.
+struct ModuleWalkApi {
+    using EnumProcessModulesExFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, LPDWORD, DWORD);
+    using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, LPDWORD);
+    using GetModuleFileNameExWFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPWSTR, DWORD);
+
+    EnumProcessModulesExFn enumProcessModulesEx = nullptr;
+    EnumProcessModulesFn enumProcessModules = nullptr;  // bound only where the Ex form is missing
+    GetModuleFileNameExWFn getModuleFileNameExW = nullptr;
+
+    // A way to list modules and a way to name them.
+    bool Complete() const {
+        return (enumProcessModulesEx || enumProcessModules) && getModuleFileNameExW;
+    }
+    // The module handles of `process`, 32-bit ones included, with EnumProcessModules's contract.
+    BOOL EnumModules(HANDLE process, HMODULE* modules, DWORD bytes, LPDWORD needed) const;
+};
+
+// An entry point of the library being bound, by name; null when it has none.
+using EntryLookup = std::function<FARPROC(const char* name)>;
+
+// Binds the walk's entries through `lookup`, each name with `prefix` in front ("K32" for the
+// copies in kernel32). Check Complete() on the result.
+ModuleWalkApi BindModuleWalkApi(const EntryLookup& lookup, const char* prefix = "");
 
 class ModuleSnapshot {
   public:
@@ -32,22 +58,18 @@ class ModuleSnapshot {
     bool Refresh();
     const std::vector<ModuleEntry>& Entries() const { return entries; }
     // Processes of the last Refresh that were skipped because we may not open them.
-    std::size_t DeniedProcesses() const { return deniedProcesses; }
+    const std::vector<DWORD>& DeniedProcesses() const { return deniedProcesses; }
 
   private:
-    using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, LPDWORD);
-    using GetModuleFileNameExAFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
-
     void ListProcessModules(DWORD processId);
     bool ReadModulePath(HANDLE process, HMODULE module, std::string& path) const;
 
     Messages& messages;
     LONG processFilter;
     std::vector<ModuleEntry> entries;
-    std::size_t deniedProcesses = 0;
+    std::vector<DWORD> deniedProcesses;
     // Valid only while Refresh runs: the library is released at its end.
-    EnumProcessModulesFn enumProcessModules = nullptr;
-    GetModuleFileNameExAFn getModuleFileNameExA = nullptr;
+    ModuleWalkApi api;
 };
 
 }  // namespace vesperlin::win32

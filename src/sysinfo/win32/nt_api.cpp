@@ -2,7 +2,9 @@
 
 #include "sysinfo/win32/handle_access.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <vector>
 
 #include "sysinfo/win32/unique_handle.h"
 
@@ -80,6 +82,31 @@ bool EnableDebugPrivilege(Messages& messages) {
     if (!AdjustTokenPrivileges(token.get(), FALSE, &request, sizeof(request), nullptr, nullptr))
         messages.Show(kNotAdministrator);
     return true;
+}
+
+bool DebugPrivilegeEnabled() {
+    HANDLE rawToken = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return false;
+    UniqueKernelHandle token(rawToken);
+    LUID debug{};
+    if (!LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &debug)) return false;
+    DWORD bytes = 0;
+    GetTokenInformation(token.get(), TokenPrivileges, nullptr, 0, &bytes);
+    if (bytes < sizeof(TOKEN_PRIVILEGES)) return false;
+    std::vector<LUID_AND_ATTRIBUTES> buffer(bytes / sizeof(LUID_AND_ATTRIBUTES) + 1);
+    if (!GetTokenInformation(token.get(), TokenPrivileges, buffer.data(), bytes, &bytes))
+        return false;
+    const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+    // The count is the platform's; the entries read never go past what it wrote.
+    const std::size_t room =
+        (bytes - offsetof(TOKEN_PRIVILEGES, Privileges)) / sizeof(LUID_AND_ATTRIBUTES);
+    const std::size_t count = std::min<std::size_t>(privileges->PrivilegeCount, room);
+    for (std::size_t i = 0; i < count; ++i) {
+        const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
+        if (entry.Luid.LowPart == debug.LowPart && entry.Luid.HighPart == debug.HighPart)
+            return (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    }
+    return false;
 }
 
 HANDLE OpenProcessForDuplicate(DWORD processId) {

@@ -45,6 +45,9 @@ bool BindNtApi();
 // `messages` when the token cannot be opened, the privilege not looked up or the call fails.
 bool EnableDebugPrivilege(Messages& messages);
 
+// Whether SeDebugPrivilege is enabled in our own token (false when the token cannot be read).
+bool DebugPrivilegeEnabled();
+
 // OpenProcess with PROCESS_DUP_HANDLE; null on failure.
 HANDLE OpenProcessForDuplicate(DWORD processId);
 

@@ -2,11 +2,14 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "sysinfo/device_path.h"
 #include "sysinfo/platform_system.h"
 #include "sysinfo/win32/dos_devices.h"
 #include "sysinfo/win32/file_handles.h"
 #include "sysinfo/win32/final_path.h"
+#include "sysinfo/win32/mapped_files.h"
 #include "sysinfo/win32/module_snapshot.h"
 #include "sysinfo/win32/process_snapshot.h"
 #include "sysinfo/win32/unique_handle.h"
@@ -72,7 +75,7 @@ bool Win32System::TakeModuleSnapshot(std::vector<ModuleRecord>& modules) {
     moduleFinalPaths.clear();
     ModuleSnapshot snapshot(messages, AllProcesses);
     const bool ok = snapshot.Refresh();
-    deniedProcesses = snapshot.DeniedProcesses();
+    moduleDenied = snapshot.DeniedProcesses();
     if (!ok) return false;
     modules.reserve(snapshot.Entries().size());
     for (const ModuleEntry& entry : snapshot.Entries())
@@ -81,7 +84,31 @@ bool Win32System::TakeModuleSnapshot(std::vector<ModuleRecord>& modules) {
 }
 
 std::unique_ptr<FileHandleSnapshot> Win32System::TakeFileHandleSnapshot() {
-    return win32::TakeFileHandleSnapshot(messages);
+    return win32::TakeFileHandleSnapshot(messages, &handleDenied);
+}
+
+bool Win32System::TakeMappedFileSnapshot(const std::vector<HandleTarget>& targets,
+                                         const std::vector<ProcessId>& reported,
+                                         std::vector<MappedFileRecord>& mapped) {
+    mapped.clear();
+    // Names are asked of every view anyway; the filter only spares converting and comparing
+    // the many that cannot be a target (locale tables, fonts, caches).
+    std::vector<std::u16string> names;
+    for (const HandleTarget& target : targets)
+        for (const std::string& name : WindowsHandleNames(target.deviceForm, target.fullPath)) {
+            const std::wstring wide = NarrowToWide(name);
+            names.emplace_back(wide.begin(), wide.end());
+        }
+    MappedFileSnapshot snapshot(messages);
+    snapshot.LimitNamesTo(std::make_unique<NameTailFilter>(names));
+    snapshot.Skip(std::vector<DWORD>(reported.begin(), reported.end()));
+    const bool ok = snapshot.Refresh();
+    mappedDenied = snapshot.DeniedProcesses();
+    if (!ok) return false;
+    mapped.reserve(snapshot.Entries().size());
+    for (const MappedFileEntry& entry : snapshot.Entries())
+        mapped.push_back(MappedFileRecord{entry.ProcessId, entry.Name});
+    return true;
 }
 
 bool Win32System::GetFullPath(const std::string& path, std::string& fullPath) {
@@ -187,6 +214,15 @@ std::string Win32System::JoinPath(const std::string& folder, const std::string& 
     // A drive root (C:\) already ends in the separator; never double it.
     if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) return folder + name;
     return folder + "\\" + name;
+}
+
+std::vector<DWORD> Win32System::InaccessibleProcesses() const {
+    std::vector<DWORD> all = moduleDenied;
+    all.insert(all.end(), handleDenied.begin(), handleDenied.end());
+    all.insert(all.end(), mappedDenied.begin(), mappedDenied.end());
+    std::sort(all.begin(), all.end());
+    all.erase(std::unique(all.begin(), all.end()), all.end());
+    return all;
 }
 
 std::string Win32System::FileNamePart(const std::string& path) {

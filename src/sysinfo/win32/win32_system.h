@@ -11,6 +11,8 @@
 #include "sysinfo/messages.h"
 #include "sysinfo/system.h"
 
+#include <windows.h>
+
 namespace vesperlin::win32 {
 
 class Win32System : public System {
@@ -21,6 +23,9 @@ class Win32System : public System {
     std::unique_ptr<ProcessNames> TakeProcessSnapshot() override;
     bool TakeModuleSnapshot(std::vector<ModuleRecord>& modules) override;
     std::unique_ptr<FileHandleSnapshot> TakeFileHandleSnapshot() override;
+    bool TakeMappedFileSnapshot(const std::vector<HandleTarget>& targets,
+                                const std::vector<ProcessId>& reported,
+                                std::vector<MappedFileRecord>& mapped) override;
     bool GetFullPath(const std::string& path, std::string& fullPath) override;
     bool GetDeviceFileName(const std::string& path, std::string& deviceForm) override;
     bool ModuleMatches(const std::string& modulePath, const std::string& fullPath) override;
@@ -30,13 +35,18 @@ class Win32System : public System {
     bool ListFolder(const std::string& fullPath, std::vector<std::string>& names) override;
     std::string JoinPath(const std::string& folder, const std::string& name) override;
     std::string FileNamePart(const std::string& path) override;
-    std::size_t InaccessibleProcessCount() const override { return deniedProcesses; }
+    std::size_t InaccessibleProcessCount() const override { return InaccessibleProcesses().size(); }
+    // The processes that the last module, handle or mapped-file snapshot was not allowed to
+    // open, each once, in ascending order.
+    std::vector<DWORD> InaccessibleProcesses() const;
     ProcessId OwnProcessId() const override;
     std::string DescribePathFailure(const std::string& path) override;
 
   private:
     Messages& messages;
-    std::size_t deniedProcesses = 0;
+    std::vector<DWORD> moduleDenied;
+    std::vector<DWORD> handleDenied;
+    std::vector<DWORD> mappedDenied;
     // Module path -> its final path (empty: none), for the modules of the last snapshot.
     std::unordered_map<std::string, std::string> moduleFinalPaths;
 };

@@ -103,6 +103,19 @@ std::string FullPath(const std::string& path) {
     return n && n < sizeof buffer ? std::string(buffer, n) : path;
 }
 
+// How the JSON document says the first hit of `processId` was found ("module", "handle",
+// "mapped"), or "" when the process has no hit.
+std::string FoundAs(const std::string& json, DWORD processId) {
+    const std::string hit = "{\"processId\": " + std::to_string(processId) + ",";
+    const auto at = json.find(hit);
+    if (at == std::string::npos) return "";
+    const std::string key = "\"foundAs\": \"";
+    const auto value = json.find(key, at);
+    const auto end = json.find('}', at);
+    if (value == std::string::npos || value > end) return "";
+    return json.substr(value + key.size(), json.find('"', value + key.size()) - value - key.size());
+}
+
 class CliProgram : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -252,4 +265,40 @@ TEST_F(CliProgram, FindsAFileWhosePathIsLongerThanTheOldLimit) {
         RemoveDirectoryW(Wide("\\\\?\\" + deep).c_str());
         deep.resize(deep.rfind('\\'));
     }
+}
+
+TEST_F(CliProgram, FindsAFileThatIsOnlyMappedAsData) {
+    const std::string mapped = folder.MakeFile("mapped.bin");
+    HolderProcess other({"--map", mapped});
+    ASSERT_TRUE(other.Started());
+    const CliRun run = RunCli({"--json", mapped});
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(FoundAs(run.out, other.Id()), "mapped") << run.out;
+    EXPECT_NE(run.out.find("\"" + FormatResultLine(other.Id(), "vesperlin-holder.exe") + "\""),
+              std::string::npos)
+        << run.out;
+}
+
+TEST_F(CliProgram, CountsTheProcessesItMayNotInspectInTextAndJson) {
+    // A helper that lets nobody open it; the prefix runs elevated with the debug privilege,
+    // so the program calls it protected.
+    HolderProcess closed({"--file", held, "--deny-all"});
+    ASSERT_TRUE(closed.Started());
+    const CliRun run = RunCli({"--json", held});
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    const std::string key = "\"inaccessibleProcesses\": ";
+    const auto at = run.out.find(key);
+    ASSERT_NE(at, std::string::npos) << run.out;
+    const unsigned long count = std::stoul(run.out.substr(at + key.size()));
+    // Other tests may run closed helpers of their own meanwhile: at least ours is counted, and
+    // both reports of one run agree.
+    EXPECT_GE(count, 1u);
+    const std::string said = "vesperlin-cli: " + std::to_string(count) +
+                             (count == 1 ? " process" : " processes") +
+                             " could not be inspected (protected)\n";
+    EXPECT_EQ(run.err, said);
+    // The helper's own handle is out of sight; the one the fixture's helper holds is not.
+    EXPECT_NE(run.out.find(holderLine), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(FormatResultLine(closed.Id(), "vesperlin-holder.exe")),
+              std::string::npos);
 }

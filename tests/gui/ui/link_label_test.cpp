@@ -135,6 +135,39 @@ TEST_F(BoundLinkLabel, TakesClicksAndShowsTheDialogFontUnderlined) {
     EXPECT_EQ(Colour(), Blue);
 }
 
+LOGFONTA FontOf(HWND window) {
+    LOGFONTA description{};
+    GetObjectA(reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0)), sizeof(description),
+               &description);
+    return description;
+}
+
+// After a DPI change the dialog manager gives every control a font of the new size.
+TEST_F(BoundLinkLabel, StaysUnderlinedWhenTheDialogGivesItANewFont) {
+    const HFONT before = reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0));
+    LOGFONTA description = FontOf(dialog.Handle());
+    description.lfHeight = description.lfHeight * 3 / 2 - 1;
+    const HFONT scaled = CreateFontIndirectA(&description);
+    ASSERT_NE(scaled, nullptr);
+    SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(scaled), TRUE);
+
+    const HFONT shown = reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0));
+    EXPECT_NE(shown, scaled);
+    const LOGFONTA now = FontOf(label);
+    EXPECT_TRUE(now.lfUnderline);
+    EXPECT_EQ(now.lfHeight, description.lfHeight);
+    EXPECT_STREQ(now.lfFaceName, description.lfFaceName);
+    EXPECT_EQ(GetObjectType(before), 0u) << "the underlined copy of the old font is deleted";
+
+    // The same font once more changes nothing; the label still answers in its colours.
+    SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(shown), TRUE);
+    EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(label, WM_GETFONT, 0, 0)), shown);
+    EXPECT_NE(GetObjectType(shown), 0u);
+    EXPECT_EQ(Colour(), Blue);
+    dialog.Destroy();  // the control goes before its font
+    DeleteObject(scaled);
+}
+
 TEST_F(BoundLinkLabel, TurnsRedAndHoldsTheMouseWhileThePointerIsOverIt) {
     MoveTo(3, 3);
     EXPECT_EQ(Colour(), Red);

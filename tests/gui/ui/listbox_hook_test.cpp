@@ -56,12 +56,16 @@ LRESULT Add(HWND list, const std::string& text) {
     return SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-// Measured here on the list box's own device context, as the user sees the text.
+// Measured here on the list box's own device context, as the user sees the text: wide, since
+// GDI reads 8-bit text in the system's code page rather than in our UTF-8 one.
 int TextWidth(HWND list, HFONT font, const std::string& text) {
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                    wide.data(), static_cast<int>(wide.size())));
     HDC dc = GetDC(list);
     HGDIOBJ previous = SelectObject(dc, font);
     SIZE size{};
-    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
     SelectObject(dc, previous);
     ReleaseDC(list, dc);
     return size.cx;

@@ -124,6 +124,11 @@ TEST_F(CliTest, DoesNotSuggestThePrivilegedUserToThatUser) {
     EXPECT_EQ(privilegedErr.str(),
               "vesperlin-cli: 2 processes could not be inspected (protected, or in another "
               "namespace)\n");
+    // Each platform says what keeps its privileged user out.
+    std::ostringstream adminOut, adminErr;
+    RunCli({"C:\\data\\report.txt"}, factory,
+           CliPlatform{"1.2.3", "an administrator", true, "protected"}, adminOut, adminErr);
+    EXPECT_EQ(adminErr.str(), "vesperlin-cli: 2 processes could not be inspected (protected)\n");
 }
 
 TEST_F(CliTest, WritesOneJsonDocumentWithEveryDistinctHit) {
@@ -233,4 +238,17 @@ TEST_F(CliTest, NotesFolderEntriesItLeavesOutAndAnswersTheRest) {
     EXPECT_EQ(Run({"C:\\data"}), kCliUsed);
     EXPECT_EQ(out.str(), "0x0010  editor.exe (C:\\data\\report.txt)\n");
     EXPECT_EQ(err.str(), "vesperlin-cli: C:\\data\\gone.txt: no full path; left out\n");
+}
+
+TEST_F(CliTest, CallsAHitFromAMappedViewMapped) {
+    system.mapped = {{0x20, "\\Device\\HarddiskVolume1\\data\\report.txt"}};
+    EXPECT_EQ(Run({"--json", "C:\\data\\report.txt"}), kCliUsed);
+    const std::string hit =
+        "{\"processId\": 32, \"imageName\": \"viewer.exe\", \"processFound\": "
+        "true, \"path\": \"C:\\\\data\\\\report.txt\", \"foundAs\": \"mapped\", \"use\": "
+        "\"mapping\", \"mappings\": []}";
+    EXPECT_NE(out.str().find(hit), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("\"lines\": [\"0x0010  editor.exe\", \"0x0020  viewer.exe\"]"),
+              std::string::npos)
+        << out.str();
 }

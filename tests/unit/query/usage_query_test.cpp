@@ -377,3 +377,113 @@ TEST_F(QueryTest, TellsHowEachHitUsesTheFile) {
     EXPECT_EQ(hits[0].use, mapping);
     EXPECT_EQ(hits[1].use, descriptor);
 }
+
+// The mapped pass: files mapped as data into a process, after the module and handle passes.
+const std::string kTable = "C:\\data\\table.bin";
+const std::string kTableDevice = "\\Device\\HarddiskVolume1\\data\\table.bin";
+
+TEST_F(QueryPathTest, ReportsProcessesThatOnlyMapTheFileAfterTheHandleHits) {
+    system.handles.push_back({0x20, true, kTableDevice});
+    // The device form (Windows) and the namespace form (Wine) both name the file.
+    system.mapped = {{0x30, "\\Device\\HarddiskVolume1\\Windows\\Fonts\\arial.ttf"},
+                     {0x30, "\\??\\c:\\DATA\\table.bin"},
+                     {0x10, kTableDevice}};
+    EXPECT_FALSE(Query(kTable));
+    EXPECT_EQ(list.Lines(),
+              (Lines{"0x0020  viewer.exe", "0x0030  shell.exe", "0x0010  editor.exe"}));
+    ASSERT_EQ(hits.size(), 3u);
+    EXPECT_FALSE(hits[0].asMapped);
+    for (const Hit& hit : {hits[1], hits[2]}) {
+        EXPECT_TRUE(hit.asMapped);
+        EXPECT_FALSE(hit.asModule);
+        EXPECT_EQ(hit.path, kTable);
+        EXPECT_TRUE(hit.processFound);
+    }
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(QueryPathTest, LeavesProcessesReportedAlreadyUnwalked) {
+    system.modules.push_back({0x10, kTable});
+    system.handles.push_back({0x20, true, kTableDevice});
+    system.mapped = {{0x10, kTableDevice}, {0x20, kTableDevice}, {0x30, kTableDevice}};
+    Query(kTable);
+    EXPECT_EQ(list.Lines(),
+              (Lines{"0x0010  editor.exe", "0x0020  viewer.exe", "0x0030  shell.exe"}));
+    ASSERT_EQ(system.mappedReported.size(), 1u);
+    // Our own process is never walked either: none of its hits would be reported.
+    EXPECT_EQ(system.mappedReported[0], (std::vector<ProcessId>{system.ownProcessId, 0x10, 0x20}));
+    ASSERT_EQ(hits.size(), 3u);
+    EXPECT_TRUE(hits[2].asMapped);
+}
+
+TEST_F(QueryPathsTest, WalksAProcessReportedForSomeElementsOnlyForMappedFiles) {
+    const std::string a = "C:\\dir\\a.bin", b = "C:\\dir\\b.bin";
+    system.modules.push_back({0x10, a});
+    system.modules.push_back({0x20, a});
+    system.modules.push_back({0x20, b});
+    system.mapped = {{0x10, "\\Device\\HarddiskVolume1\\dir\\b.bin"}};
+    QueryAll({a, b});
+    ASSERT_EQ(system.mappedReported.size(), 1u);
+    EXPECT_EQ(system.mappedReported[0], (std::vector<ProcessId>{system.ownProcessId, 0x20}));
+    EXPECT_EQ(list.Lines().back(), "0x0010  editor.exe (C:\\dir\\b.bin)");
+}
+
+TEST_F(QueryPathTest, GivesAMappedHitWhoseProcessHasGoneAnEmptyText) {
+    system.mapped = {{0x99, kTableDevice}};
+    EXPECT_FALSE(Query(kTable));
+    EXPECT_EQ(list.Lines(), (Lines{"0x0099  "}));
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_FALSE(hits[0].processFound);
+}
+
+TEST_F(QueryPathTest, LooksForTheFullPathOfARelativeRequest) {
+    system.mapped = {{0x20, "\\Device\\HarddiskVolume1\\work\\rel.bin"}};
+    Query("rel.bin");
+    EXPECT_EQ(list.Lines(), (Lines{"0x0020  viewer.exe"}));
+    ASSERT_EQ(system.mappedTargets.size(), 1u);
+    ASSERT_EQ(system.mappedTargets[0].size(), 1u);
+    EXPECT_EQ(system.mappedTargets[0][0].deviceForm, "\\Device\\HarddiskVolume1\\work\\rel.bin");
+    EXPECT_EQ(system.mappedTargets[0][0].fullPath, "C:\\work\\rel.bin");
+}
+
+TEST_F(QueryPathTest, RunsOnlyWhenTheHandlePassRanToItsEnd) {
+    system.mapped = {{0x20, kTableDevice}};
+    system.deviceFailures.insert(kTable);
+    EXPECT_TRUE(Query(kTable));
+    system.deviceFailures.clear();
+    system.handles.clear();
+    EXPECT_TRUE(Query(kTable));
+    EXPECT_TRUE(QueryAll({kTable, "Q:\\nodrive.bin"}));
+    EXPECT_TRUE(system.mappedTargets.empty());
+    EXPECT_TRUE(list.Lines().empty());
+}
+
+TEST_F(QueryPathTest, SaysNothingWhenTheMappedFilesCannotBeRead) {
+    system.mapped = {{0x20, kTableDevice}};
+    system.mappedSnapshotFails = true;
+    system.handles.push_back({0x10, true, kTableDevice});
+    EXPECT_FALSE(Query(kTable));
+    EXPECT_EQ(list.Lines(), (Lines{"0x0010  editor.exe"}));
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(QueryPathsTest, ListsEachElementMappedAsDataAsTheListHoldsIt) {
+    const std::string a = "C:\\dir\\a.bin", b = "D:\\b.bin";
+    system.modules.push_back({0x10, b});
+    system.mapped = {{0x20, "\\Device\\HarddiskVolume2\\b.bin"},
+                     {0x20, "\\Device\\HarddiskVolume1\\dir\\a.bin"},
+                     {0x10, "\\Device\\HarddiskVolume2\\b.bin"}};
+    EXPECT_FALSE(QueryAll({a, b}));
+    // Records in walk order, elements in list order; the module line is not repeated.
+    EXPECT_EQ(list.Lines(),
+              (Lines{"0x0010  editor.exe (D:\\b.bin)", "0x0020  viewer.exe (D:\\b.bin)",
+                     "0x0020  viewer.exe (C:\\dir\\a.bin)"}));
+    ASSERT_EQ(system.mappedTargets.size(), 1u);
+    ASSERT_EQ(system.mappedTargets[0].size(), 2u);
+    EXPECT_EQ(system.mappedTargets[0][1].fullPath, b);
+    EXPECT_EQ(system.mappedTargets[0][1].deviceForm, "\\Device\\HarddiskVolume2\\b.bin");
+    // The editor's mapped view gives no line of its own, but it is a hit.
+    EXPECT_TRUE(hits.back().asMapped);
+    EXPECT_EQ(hits.back().processId, 0x10u);
+    EXPECT_EQ(hits.back().path, b);
+}

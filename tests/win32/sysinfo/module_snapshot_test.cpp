@@ -1,5 +1,7 @@
 #include "sysinfo/win32/module_snapshot.h"
 
+#include <psapi.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -128,6 +130,107 @@ TEST(ModuleSnapshot, EmptiesItsListWhenARefreshFails) {
               (std::vector<std::string>{"Cant' load NT Dlls.",
                                         "Can't get process information start position."}));
     EXPECT_TRUE(snapshot.Entries().empty());
+}
+
+// Stand-ins for the status library's entries, recording how the walk called them.
+DWORD exFilter = 0;
+int exCalls = 0, plainCalls = 0;
+
+BOOL WINAPI FakeEnumEx(HANDLE, HMODULE*, DWORD, LPDWORD needed, DWORD filter) {
+    ++exCalls;
+    exFilter = filter;
+    *needed = 0;
+    return TRUE;
+}
+BOOL WINAPI FakeEnum(HANDLE, HMODULE*, DWORD, LPDWORD needed) {
+    ++plainCalls;
+    *needed = 0;
+    return TRUE;
+}
+DWORD WINAPI FakeFileName(HANDLE, HMODULE, LPWSTR, DWORD) {
+    return 0;
+}
+
+FARPROC Entry(auto function) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(function));
+}
+
+// A library that exports the given names.
+EntryLookup Library(std::vector<std::pair<std::string, FARPROC>> exports,
+                    std::vector<std::string>* asked = nullptr) {
+    return [exports, asked](const char* name) -> FARPROC {
+        if (asked) asked->push_back(name);
+        for (const auto& [exported, entry] : exports)
+            if (exported == name) return entry;
+        return nullptr;
+    };
+}
+
+TEST(ModuleWalkApi, ListsEveryModuleOfA32BitProcessThroughTheExForm) {
+    exCalls = plainCalls = 0;
+    const ModuleWalkApi api =
+        BindModuleWalkApi(Library({{"EnumProcessModulesEx", Entry(FakeEnumEx)},
+                                   {"EnumProcessModules", Entry(FakeEnum)},
+                                   {"GetModuleFileNameExW", Entry(FakeFileName)}}));
+    ASSERT_TRUE(api.Complete());
+    DWORD needed = 1;
+    EXPECT_TRUE(api.EnumModules(GetCurrentProcess(), nullptr, 0, &needed));
+    EXPECT_EQ(exCalls, 1);
+    EXPECT_EQ(exFilter, static_cast<DWORD>(LIST_MODULES_ALL));
+    EXPECT_EQ(plainCalls, 0);
+}
+
+TEST(ModuleWalkApi, FallsBackToThePlainCallWhereTheExFormIsMissing) {
+    exCalls = plainCalls = 0;
+    const ModuleWalkApi api = BindModuleWalkApi(Library(
+        {{"EnumProcessModules", Entry(FakeEnum)}, {"GetModuleFileNameExW", Entry(FakeFileName)}}));
+    ASSERT_TRUE(api.Complete());
+    DWORD needed = 1;
+    EXPECT_TRUE(api.EnumModules(GetCurrentProcess(), nullptr, 0, &needed));
+    EXPECT_EQ(plainCalls, 1);
+    EXPECT_EQ(exCalls, 0);
+}
+
+TEST(ModuleWalkApi, IsIncompleteWithoutTheWideNameOrAnyWayToList) {
+    EXPECT_FALSE(BindModuleWalkApi(Library({{"EnumProcessModulesEx", Entry(FakeEnumEx)},
+                                            {"GetModuleFileNameExA", Entry(FakeFileName)}}))
+                     .Complete());
+    const ModuleWalkApi none =
+        BindModuleWalkApi(Library({{"GetModuleFileNameExW", Entry(FakeFileName)}}));
+    EXPECT_FALSE(none.Complete());
+    DWORD needed = 0;
+    EXPECT_FALSE(none.EnumModules(GetCurrentProcess(), nullptr, 0, &needed));
+}
+
+TEST(ModuleWalkApi, AsksKernel32sCopiesByTheirPrefixedNames) {
+    std::vector<std::string> asked;
+    const ModuleWalkApi api =
+        BindModuleWalkApi(Library({{"K32EnumProcessModulesEx", Entry(FakeEnumEx)},
+                                   {"K32GetModuleFileNameExW", Entry(FakeFileName)}},
+                                  &asked),
+                          "K32");
+    EXPECT_TRUE(api.Complete());
+    EXPECT_EQ(asked,
+              (std::vector<std::string>{"K32EnumProcessModulesEx", "K32GetModuleFileNameExW"}));
+}
+
+TEST(ModuleSnapshot, NamesTheModulesOfAnotherProcessInNonLatinFolders) {
+    TempFolder folder;
+    // A folder named in Cyrillic and Chinese.
+    const std::string inner = folder.Path() + "\\\xd0\xbc\xd0\xbe\xd0\xb4\xe4\xb8\xad";
+    ASSERT_TRUE(CreateDirectoryW(testing::Wide(inner).c_str(), nullptr));
+    const std::string library = inner + "\\holder_lib.dll";
+    ASSERT_TRUE(CopyFileW(testing::Wide(ExecutableFolder() + "holder_lib.dll").c_str(),
+                          testing::Wide(library).c_str(), TRUE));
+    {
+        HolderProcess holder({"--library", library});
+        ASSERT_TRUE(holder.Started());
+        MessageLog messages;
+        ModuleSnapshot snapshot(messages, static_cast<LONG>(holder.Id()), true);
+        EXPECT_TRUE(HasModule(ModulesOf(snapshot, holder.Id()), library));
+    }
+    DeleteFileW(testing::Wide(library).c_str());
+    RemoveDirectoryW(testing::Wide(inner).c_str());
 }
 
 TEST(ModuleSnapshot, ReleasesTheStatusLibraryAfterEachRefresh) {

@@ -33,10 +33,25 @@ TEST(BindNtApi, FindsAllFiveEntryPointsBeforeTheTestsRun) {
     EXPECT_EQ(NtApi.NtQueryInformationFile, before.NtQueryInformationFile);
 }
 
+// Sets the privilege's state in our token directly, as another program's code could.
+void SetDebugPrivilege(bool enabled) {
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
+    TOKEN_PRIVILEGES request{};
+    request.PrivilegeCount = 1;
+    ASSERT_TRUE(LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &request.Privileges[0].Luid));
+    request.Privileges[0].Attributes = enabled ? SE_PRIVILEGE_ENABLED : 0;
+    EXPECT_TRUE(AdjustTokenPrivileges(token, FALSE, &request, sizeof request, nullptr, nullptr));
+    CloseHandle(token);
+}
+
 TEST(EnableDebugPrivilege, SucceedsWithoutAMessageInAnElevatedSession) {
+    SetDebugPrivilege(false);
+    EXPECT_FALSE(DebugPrivilegeEnabled());
     MessageLog messages;
     EXPECT_TRUE(EnableDebugPrivilege(messages));
     EXPECT_TRUE(messages.shown.empty());
+    EXPECT_TRUE(DebugPrivilegeEnabled());
 }
 
 TEST(GetProcessIdOfHandle, NamesTheProcessAHandleOfOursRefersTo) {

@@ -6,9 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "query/result_line.h"
+#include "query/usage_query.h"
 #include "support/holder_process.h"
 #include "sysinfo/platform_system.h"
 #include "sysinfo/win32/dos_devices.h"
+#include "sysinfo/win32/file_handles.h"
+#include "sysinfo/win32/module_snapshot.h"
 #include "sysinfo_test_tools.h"
 
 namespace vesperlin::win32 {
@@ -209,6 +213,43 @@ TEST_F(Win32SystemTest, FindsAFileAHelperHoldsOpenAmongTheFileHandles) {
         return !found;
     });
     EXPECT_TRUE(found);
+}
+
+// Helpers that let nobody in, or let others read their memory but not copy their handles: each
+// pass that could not open one counts it, and the system counts each process once.
+TEST(Win32SystemInaccessible, CountsEveryProcessAPassMayNotOpenOnce) {
+    TempFolder folder;
+    const std::string file = folder.MakeFile("guarded.txt");
+    HolderProcess closed({"--file", file, "--map", file, "--deny-all"});
+    HolderProcess handlesOnly({"--file", file, "--deny-handles"});
+    ASSERT_TRUE(closed.Started());
+    ASSERT_TRUE(handlesOnly.Started());
+
+    MessageLog messages;
+    ModuleSnapshot modules(messages, AllProcesses, true);
+    const auto& moduleDenied = modules.DeniedProcesses();
+    EXPECT_NE(std::find(moduleDenied.begin(), moduleDenied.end(), closed.Id()), moduleDenied.end());
+    EXPECT_EQ(std::find(moduleDenied.begin(), moduleDenied.end(), handlesOnly.Id()),
+              moduleDenied.end());
+
+    std::vector<DWORD> handleDenied;
+    TakeFileHandleSnapshot(messages, &handleDenied);
+    EXPECT_NE(std::find(handleDenied.begin(), handleDenied.end(), closed.Id()), handleDenied.end());
+    EXPECT_NE(std::find(handleDenied.begin(), handleDenied.end(), handlesOnly.Id()),
+              handleDenied.end());
+
+    Win32System system(messages);
+    VectorResultList results;
+    QueryPath(system, results, messages, file);
+    const std::vector<DWORD> denied = system.InaccessibleProcesses();
+    EXPECT_EQ(std::count(denied.begin(), denied.end(), closed.Id()), 1);
+    EXPECT_EQ(std::count(denied.begin(), denied.end(), handlesOnly.Id()), 1);
+    EXPECT_EQ(system.InaccessibleProcessCount(), denied.size());
+    // Neither is reported: what they hold stays unseen, and nothing says otherwise.
+    const std::string hidden = FormatResultLine(closed.Id(), "vesperlin-holder.exe");
+    EXPECT_EQ(std::find(results.Lines().begin(), results.Lines().end(), hidden),
+              results.Lines().end());
+    EXPECT_TRUE(messages.shown.empty());
 }
 
 }  // namespace
