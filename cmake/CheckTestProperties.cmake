@@ -2,7 +2,7 @@
 # carries labels, a time-out and the environment fixture, and one test cleans the fixture up.
 # A case registered without the fixture would run after the clean-up has stopped Wine.
 #   cmake -D JSON=tests.json -P cmake/CheckTestProperties.cmake
-cmake_minimum_required(VERSION 3.21)
+cmake_minimum_required(VERSION 3.22)
 if(NOT JSON)
     message(FATAL_ERROR "usage: cmake -D JSON=FILE -P CheckTestProperties.cmake")
 endif()

@@ -20,11 +20,12 @@ function(vesperlin_embed_manifest target)
     endif()
 endfunction()
 
-# vesperlin_add_gtest(NAME SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s]): one GoogleTest
-# executable whose cases CTest lists one by one. On Windows it runs under Wine through the
-# emulator wrapper; discovery happens when the tests run, never during the build.
+# vesperlin_add_gtest(NAME SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s] [FILTER expr]): one
+# GoogleTest executable whose cases CTest lists one by one (those FILTER, a --gtest_filter
+# expression, admits; cases left out run as tests of their own). On Windows it runs under Wine
+# through the emulator wrapper; discovery happens when the tests run, never during the build.
 function(vesperlin_add_gtest name)
-    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "" "TIMEOUT;FILTER" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
     target_compile_options(${name} PRIVATE ${VESPERLIN_WARNINGS})
@@ -33,9 +34,13 @@ function(vesperlin_add_gtest name)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 30)
     endif()
+    if(NOT ARG_FILTER)
+        set(ARG_FILTER "*")
+    endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 120
+        TEST_FILTER ${ARG_FILTER}
         TEST_LIST ${name}_TESTS)
     vesperlin_test_properties(${name} "${ARG_LABELS}" ${ARG_TIMEOUT})
 endfunction()
