@@ -10,6 +10,7 @@
 
 #include <cerrno>
 
+#include "sysinfo/procfs/directory_records.h"
 #include "sysinfo/procfs/proc_dir.h"
 
 namespace vesperlin::procfs {
@@ -65,14 +66,14 @@ void WalkFileHandles(int procFd, std::span<const ProcessId> processIds, const Ps
             ssize_t got = getdents64(fdDir, buffer, sizeof(buffer));
             if (got < 0 && IsAccessDenied(errno)) denied.push_back(processId);
             if (got <= 0) break;
-            for (ssize_t at = 0; at < got;) {
-                auto* entry = reinterpret_cast<dirent64*>(buffer + at);
-                at += entry->d_reclen;
-                if (entry->d_name[0] == '.') continue;
+            const std::span<const char> records(buffer, static_cast<std::size_t>(got));
+            const char* name = nullptr;
+            for (std::size_t at = 0; NextDirectoryRecord(records, at, name);) {
+                if (name[0] == '.') continue;
                 struct stat st;
                 // stat follows the descriptor's link to the open file itself, so renamed,
                 // deleted and bind-mounted files keep their identity.
-                if (fstatat(fdDir, entry->d_name, &st, 0) != 0) continue;
+                if (fstatat(fdDir, name, &st, 0) != 0) continue;
                 mode_t type = st.st_mode & S_IFMT;
                 if (type == 0 || type == S_IFSOCK || pseudo.Contains(st.st_dev)) continue;
                 rows.push_back(HandleRow{processId, FileIdentity{st.st_dev, st.st_ino}});

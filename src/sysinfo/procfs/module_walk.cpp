@@ -19,15 +19,25 @@ bool AddProcessModules(int procFd, ProcessId processId, std::string& maps, std::
     if (!ReadWholeFile(procFd, ProcessEntryPath(path, processId, "maps"), maps, errorCode)) {
         return !IsAccessDenied(errorCode);
     }
+    const bool haveExe =
+        ReadLinkText(procFd, ProcessEntryPath(path, processId, "exe"), linkText, errorCode);
+    AddMappedModules(processId, haveExe ? &linkText : nullptr, maps, entry, modules);
+    return true;
+}
+
+}  // namespace
+
+void AddMappedModules(ProcessId processId, const std::string* exeLink, std::string_view maps,
+                      MapsEntry& entry, std::vector<MappedModule>& modules) {
     const std::size_t first = modules.size();
     auto listed = [&](const std::string& modulePath) {
         return std::any_of(modules.begin() + static_cast<std::ptrdiff_t>(first), modules.end(),
                            [&](const MappedModule& module) { return module.path == modulePath; });
     };
     // The executable comes first even where the kernel lists something else before it.
-    if (ReadLinkText(procFd, ProcessEntryPath(path, processId, "exe"), linkText, errorCode)) {
+    if (exeLink != nullptr) {
         modules.push_back(
-            MappedModule{processId, linkText, linkText.ends_with(deletedSuffix), false, {}});
+            MappedModule{processId, *exeLink, exeLink->ends_with(deletedSuffix), false, {}});
     }
     std::string_view rest = maps;
     while (!rest.empty()) {
@@ -54,10 +64,7 @@ bool AddProcessModules(int procFd, ProcessId processId, std::string& maps, std::
         }
         modules.push_back(MappedModule{processId, entry.path, entry.deleted, true, entry.identity});
     }
-    return true;
 }
-
-}  // namespace
 
 void WalkModules(int procFd, std::span<const ProcessId> processIds,
                  std::vector<MappedModule>& modules, std::vector<ProcessId>& denied) {

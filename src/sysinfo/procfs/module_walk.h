@@ -1,11 +1,13 @@
 #pragma once
 // The walk over every process's executable and mappings that builds the module snapshot.
 
-#include <string>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "sysinfo/procfs/file_identity.h"
+#include "sysinfo/procfs/maps_reader.h"
 #include "sysinfo/system.h"
 
 namespace vesperlin::procfs {
@@ -17,6 +19,12 @@ struct MappedModule {
     bool haveMapsIdentity = false;  // false for an executable that no maps line showed
     FileIdentity mapsIdentity;
 };
+
+// Appends the modules of one process: its executable (the text of its exe link, when it could
+// be read) and then every file-backed mapping of its maps file, each path once. `entry` is a
+// buffer the caller reuses from process to process.
+void AddMappedModules(ProcessId processId, const std::string* exeLink, std::string_view maps,
+                      MapsEntry& entry, std::vector<MappedModule>& modules);
 
 // Appends, for each listed process in order, its executable and then every file-backed
 // mapping, each path once per process. Processes whose mappings the user may not read are
