@@ -12,6 +12,17 @@ namespace {
 // Written once, before any hooked list box exists; never restored.
 WNDPROC savedListBoxProc = nullptr;
 
+// Text of the active code page, in which the bookkeeping works, as the list box holds it.
+std::wstring WideText(const std::string& text) {
+    if (text.empty()) return {};
+    const int count = static_cast<int>(text.size());
+    const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), count, nullptr, 0);
+    if (units <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), count, wide.data(), units);
+    return wide;
+}
+
 // The list box as the bookkeeping sees it. Requests go out with SendMessageA and so pass back
 // through ListBoxHookProc, which lets them through untouched.
 class WindowListBoxPort : public ListBoxPort {
@@ -21,8 +32,12 @@ class WindowListBoxPort : public ListBoxPort {
     std::int32_t MeasureText(FontHandle font, const std::string& text) override {
         DeviceContext dc(window, font);
         if (dc.dc == nullptr) return 0;
+        // Measured wide, as the list box draws it: the 8-bit call converts by the code page of
+        // the font's character set, not by the active one, and under Wine measured each byte
+        // of a UTF-8 character as a character of its own.
+        const std::wstring wide = WideText(text);
         SIZE size{};
-        if (!GetTextExtentPoint32A(dc.dc, text.c_str(), static_cast<int>(text.size()), &size))
+        if (!GetTextExtentPoint32W(dc.dc, wide.c_str(), static_cast<int>(wide.size()), &size))
             return 0;
         return size.cx;
     }
@@ -71,7 +86,7 @@ class WindowListBoxPort : public ListBoxPort {
 };
 
 // Item text as the hook sees it (wide: the class procedure is a wide one) in the active code
-// page, which is what the bookkeeping and the 8-bit measuring work in.
+// page, which is what the bookkeeping works in.
 std::string NarrowText(const wchar_t* text) {
     if (text == nullptr || *text == L'\0') return {};
     const int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
