@@ -1,6 +1,8 @@
 # Checks what CTest really registered (ctest --show-only=json-v1, in the file JSON): every test
-# carries labels, a time-out and the environment fixture, and one test cleans the fixture up.
-# A case registered without the fixture would run after the clean-up has stopped Wine.
+# carries labels, a time-out and the environment fixture, one test cleans the fixture up, and
+# every test that shows windows (label gui) holds the desktop lock. A case registered without
+# the fixture would run after the clean-up has stopped Wine; two window tests side by side
+# take the one foreground window and keyboard focus from each other.
 #   cmake -D JSON=tests.json -P cmake/CheckTestProperties.cmake
 cmake_minimum_required(VERSION 3.22)
 if(NOT JSON)
@@ -29,6 +31,7 @@ foreach(i RANGE ${last})
     set(timeout "")
     set(required "")
     set(cleanup "")
+    set(locks "")
     string(JSON properties ERROR_VARIABLE error GET "${test}" properties)
     if(NOT error)
         string(JSON propertyCount LENGTH "${properties}")
@@ -45,12 +48,14 @@ foreach(i RANGE ${last})
                     set(required "${value}")
                 elseif(property STREQUAL "FIXTURES_CLEANUP")
                     set(cleanup "${value}")
+                elseif(property STREQUAL "RESOURCE_LOCK")
+                    set(locks "${value}")
                 endif()
             endforeach()
         endif()
     endif()
     # List values come as JSON arrays: ["gui","wine"].
-    foreach(var labels required cleanup)
+    foreach(var labels required cleanup locks)
         string(REGEX REPLACE "[][\" \n]" "" ${var} "${${var}}")
         string(REPLACE "," ";" ${var} "${${var}}")
     endforeach()
@@ -58,6 +63,9 @@ foreach(i RANGE ${last})
         list(APPEND faults "${name}: no labels")
     elseif(NOT "wine" IN_LIST labels AND NOT "native" IN_LIST labels)
         list(APPEND faults "${name}: labels ${labels} name neither wine nor native")
+    endif()
+    if("gui" IN_LIST labels AND NOT "vesperlin_desktop" IN_LIST locks)
+        list(APPEND faults "${name}: shows windows without the vesperlin_desktop lock")
     endif()
     if(NOT timeout OR timeout LESS_EQUAL 0)
         list(APPEND faults "${name}: no time-out")

@@ -56,11 +56,17 @@ function(vesperlin_test_properties name labels timeout)
     else()
         list(APPEND labels native)
     endif()
+    # One desktop has one foreground window and one keyboard focus: tests that show windows
+    # (and press keys) take turns, while the others run beside them.
+    set(lock "")
+    if("gui" IN_LIST labels)
+        set(lock "RESOURCE_LOCK vesperlin_desktop")
+    endif()
     set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
     file(WRITE ${script}
         "if(${name}_TESTS)\n"
         "    set_tests_properties(\${${name}_TESTS} PROPERTIES\n"
-        "        LABELS \"${labels}\" TIMEOUT ${timeout} FIXTURES_REQUIRED vesperlin_env)\n"
+        "        LABELS \"${labels}\" TIMEOUT ${timeout} FIXTURES_REQUIRED vesperlin_env ${lock})\n"
         "endif()\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
 endfunction()
