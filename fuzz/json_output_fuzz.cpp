@@ -15,6 +15,7 @@
 #include "cli/cli_run.h"
 #include "fakes/fake_system.h"
 #include "fuzz_support.h"
+#include "sysinfo/text.h"
 
 using namespace vesperlin;
 using vesperlin::fuzz::FuzzInput;
@@ -166,24 +167,6 @@ class JsonReader {
         return true;
     }
 
-    static void AppendUtf8(std::uint32_t code, std::string& out) {
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-
     bool StringValue(std::string& out) {
         ++at;             // the opening quote
         std::string raw;  // unescaped bytes, which must be well-formed UTF-8 themselves
@@ -235,7 +218,7 @@ class JsonReader {
                     } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
                         return false;  // half a pair names no character
                     }
-                    AppendUtf8(unit, out);
+                    AppendUtf8(static_cast<char32_t>(unit), out);
                     break;
                 }
                 default:
@@ -264,16 +247,8 @@ struct ScriptedPath {
     std::vector<Holder> holders;
 };
 
-const char* KindName(PathKind kind) {
-    switch (kind) {
-        case PathKind::File:
-            return "file";
-        case PathKind::Folder:
-            return "folder";
-        case PathKind::Unreadable:
-            break;
-    }
-    return "unreadable";
+std::string KindText(PathKind kind) {
+    return kind == PathKind::File ? "file" : kind == PathKind::Folder ? "folder" : "unreadable";
 }
 
 const Json& Require(const Json* value, Json::Kind kind) {
@@ -356,7 +331,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    WellFormedUtf8(scripted.path));
         // Two paths of the same text are one path to the system, whatever each was scripted as.
         const PathKind kind = system.Classify(scripted.path);
-        FUZZ_CHECK(Require(query.Member("kind"), Json::String).text == KindName(kind));
+        FUZZ_CHECK(Require(query.Member("kind"), Json::String).text == KindText(kind));
         const std::string& status = Require(query.Member("status"), Json::String).text;
         const Json& hits = Require(query.Member("hits"), Json::Array);
         FUZZ_CHECK(Require(query.Member("used"), Json::Bool).boolean == !hits.items.empty());
