@@ -20,11 +20,12 @@ function(vesperlin_embed_manifest target)
     endif()
 endfunction()
 
-# vesperlin_add_gtest(NAME SOURCES ... [LIBS ...] [LABELS ...]): one GoogleTest executable whose
-# cases CTest lists one by one. On Windows it runs under Wine through the emulator wrapper;
-# discovery happens when the tests run, never during the build.
+# vesperlin_add_gtest(NAME SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s] [FILTER expr]): one
+# GoogleTest executable whose cases CTest lists one by one (those FILTER, a --gtest_filter
+# expression, admits; cases left out run as tests of their own). On Windows it runs under Wine
+# through the emulator wrapper; discovery happens when the tests run, never during the build.
 function(vesperlin_add_gtest name)
-    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "" "TIMEOUT;FILTER" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
     target_compile_options(${name} PRIVATE ${VESPERLIN_WARNINGS})
@@ -33,14 +34,39 @@ function(vesperlin_add_gtest name)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 30)
     endif()
-    set(labels ${ARG_LABELS})
+    if(NOT ARG_FILTER)
+        set(ARG_FILTER "*")
+    endif()
+    gtest_discover_tests(${name}
+        DISCOVERY_MODE PRE_TEST
+        DISCOVERY_TIMEOUT 120
+        TEST_FILTER ${ARG_FILTER}
+        TEST_LIST ${name}_TESTS)
+    vesperlin_test_properties(${name} "${ARG_LABELS}" ${ARG_TIMEOUT})
+endfunction()
+
+# vesperlin_test_properties(NAME LABELS TIMEOUT): labels (plus "wine" or "native"), the time-out
+# and the environment fixture for every case that discovery finds in executable NAME.
+# Discovery splits list values passed through its PROPERTIES, so the properties are set by a
+# script of our own that CTest reads after the discovered cases (scripts/check-tests.sh checks
+# what was registered).
+function(vesperlin_test_properties name labels timeout)
     if(WIN32)
         list(APPEND labels wine)
     else()
         list(APPEND labels native)
     endif()
-    gtest_discover_tests(${name}
-        DISCOVERY_MODE PRE_TEST
-        DISCOVERY_TIMEOUT 120
-        PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${labels}" FIXTURES_REQUIRED vesperlin_env)
+    # One desktop has one foreground window and one keyboard focus: tests that show windows
+    # (and press keys) take turns, while the others run beside them.
+    set(lock "")
+    if("gui" IN_LIST labels)
+        set(lock "RESOURCE_LOCK vesperlin_desktop")
+    endif()
+    set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
+    file(WRITE ${script}
+        "if(${name}_TESTS)\n"
+        "    set_tests_properties(\${${name}_TESTS} PROPERTIES\n"
+        "        LABELS \"${labels}\" TIMEOUT ${timeout} FIXTURES_REQUIRED vesperlin_env ${lock})\n"
+        "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
 endfunction()

@@ -2,7 +2,9 @@
 # Installs what building and testing Vesperlin needs on Debian 12, and only what is missing.
 # Quiet when everything is already there.
 set -euo pipefail
-packages=(cmake ninja-build g++ googletest mingw-w64 wine wine64 xvfb xdotool x11-apps imagemagick psmisc lsof procps)
+# clang and libclang-rt-14-dev: the fuzz targets (libFuzzer); clang-format: the format check.
+packages=(cmake ninja-build g++ googletest mingw-w64 wine wine64 xvfb xdotool x11-apps imagemagick psmisc lsof procps
+          clang libclang-rt-14-dev clang-format)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

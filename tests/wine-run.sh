@@ -15,14 +15,56 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=wine-env.sh
 . "$here/wine-env.sh"
 vesperlin_wine_env "$prefix" || exit 1
-# The program's output goes to files first and is copied out when it ends: processes Wine
-# starts on demand (the desktop's explorer.exe) inherit the output, and held open a pipe they
-# would keep CTest waiting for its end long after the test itself had finished.
+
+# A test program writes its first line as soon as its main runs. One that has written nothing
+# after this long never started: Wine hung while starting it.
+start_limit=${VESPERLIN_WINE_START_LIMIT:-15}
+
+# The program's output goes to files and is copied out as it grows: processes Wine starts on
+# demand (the desktop's explorer.exe) inherit the program's output, and held open a pipe they
+# would keep CTest waiting for its end long after the test itself had finished. Copied as it
+# grows, what a test printed is still seen when CTest ends it at its time-out.
 output=$(mktemp "${TMPDIR:-/tmp}/vesperlin-wine-out.XXXXXX") || exit 1
 errors=$(mktemp "${TMPDIR:-/tmp}/vesperlin-wine-err.XXXXXX") || exit 1
 trap 'rm -f "$output" "$errors"' EXIT
-wine "$@" >"$output" 2>"$errors"
-status=$?
-cat "$output"
-cat "$errors" >&2
-exit $status
+
+# Runs the program once and sets `status`; with a start limit, gives up when it writes nothing
+# in that many seconds and leaves `started` false.
+run() {
+    local limit=$1
+    shift
+    : >"$output"
+    : >"$errors"
+    started=true
+    wine "$@" >"$output" 2>"$errors" </dev/null &
+    local program=$!
+    tail -n +1 -s 0.1 --pid="$program" -f "$output" &
+    local copyOut=$!
+    tail -n +1 -s 0.1 --pid="$program" -f "$errors" >&2 &
+    local copyErr=$!
+    if [ "$limit" -gt 0 ]; then
+        local waited=0
+        while [ ! -s "$output" ] && [ ! -s "$errors" ] && kill -0 "$program" 2>/dev/null; do
+            if [ "$waited" -ge $((limit * 10)) ]; then
+                kill -KILL "$program" 2>/dev/null
+                wait "$program" 2>/dev/null
+                wait "$copyOut" "$copyErr" 2>/dev/null
+                started=false
+                return
+            fi
+            sleep 0.1
+            waited=$((waited + 1))
+        done
+    fi
+    wait "$program"
+    status=$?
+    wait "$copyOut" "$copyErr" 2>/dev/null
+}
+
+run "$start_limit" "$@"
+if ! $started; then
+    # Nothing of the test ran, so nothing is run again: the program is only started once more.
+    echo "wine-run: $1 wrote nothing in ${start_limit} s: Wine did not start it; starting it once more" >&2
+    run 0 "$@"
+fi
+exit "$status"

@@ -7,14 +7,14 @@
 namespace vesperlin {
 
 class Messages {
-public:
+  public:
     virtual ~Messages() = default;
     virtual void Show(const std::string& text) = 0;
 };
 
 // Drops every message; for callers that report failures some other way.
 class SilentMessages : public Messages {
-public:
+  public:
     void Show(const std::string&) override {}
 };
 

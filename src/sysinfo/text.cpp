@@ -17,6 +17,9 @@ bool IsHighSurrogate(char16_t unit) {
 bool IsLowSurrogate(char16_t unit) {
     return unit >= 0xDC00 && unit <= 0xDFFF;
 }
+#endif
+
+}  // namespace
 
 void AppendUtf8(char32_t code, std::string& out) {
     if (code < 0x80) {
@@ -35,9 +38,6 @@ void AppendUtf8(char32_t code, std::string& out) {
         out += static_cast<char>(0x80 | (code & 0x3F));
     }
 }
-#endif
-
-}  // namespace
 
 std::size_t BoundedLength16(const char16_t* text, std::size_t maxUnits) {
     if (!text) return 0;

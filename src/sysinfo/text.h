@@ -16,6 +16,9 @@ struct CountedText16 {
     const char16_t* Buffer = nullptr;
 };
 
+// Appends the UTF-8 form of the code point `code` (at most U+10FFFF) to `out`.
+void AppendUtf8(char32_t code, std::string& out);
+
 // Number of code units before the first NUL, reading at most `maxUnits`.
 std::size_t BoundedLength16(const char16_t* text, std::size_t maxUnits);
 

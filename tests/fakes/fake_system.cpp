@@ -86,12 +86,19 @@ std::unique_ptr<ProcessNames> FakeSystem::TakeProcessSnapshot() {
         table = processSnapshots[std::min(processSnapshotsTaken, processSnapshots.size() - 1)];
     }
     ++processSnapshotsTaken;
+    if (processSnapshotFails && messages) messages->Show(kProcessListFailure);
     return std::make_unique<FakeProcessNames>(std::move(table), processSnapshotFails);
 }
 
 bool FakeSystem::TakeModuleSnapshot(std::vector<ModuleRecord>& out) {
     out.clear();
-    if (moduleSnapshotFails) return false;
+    if (moduleSnapshotFails) {
+        if (messages) {
+            messages->Show(kProcessListFailure);
+            messages->Show(kModuleListFailure);
+        }
+        return false;
+    }
     out = modules;
     return true;
 }

@@ -65,6 +65,14 @@ class FakeSystem : public System {
     std::size_t inaccessible = 0;
     ProcessId ownProcessId = 0xFFFF0000;  // the querying process; no scripted process by default
 
+    // Where the system itself reports its failures, as the platform systems do (they show
+    // these texts when the process list cannot be read and the module list therefore not
+    // either); null: nowhere.
+    Messages* messages = nullptr;
+    static constexpr const char* kProcessListFailure = "Couldn't query system information.";
+    static constexpr const char* kModuleListFailure =
+        "Can't get process information start position.";
+
     // --- what happened ---
     std::size_t processSnapshotsTaken = 0;
     std::size_t handleSnapshotsTaken = 0;

@@ -93,14 +93,15 @@ bool Hold(int argc, char** argv, std::string& readyPath) {
             readyPath = value;
             ++i;
         } else if (option == "--file" && value) {
-            HANDLE h = CreateFileA(value, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                   FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, 0, nullptr);
+            HANDLE h = CreateFileA(value, GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_ALWAYS, 0, nullptr);
             if (h == INVALID_HANDLE_VALUE) return Fail("file", value);
             ++i;
         } else if (option == "--folder" && value) {
-            HANDLE h = CreateFileA(value, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                   FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            HANDLE h = CreateFileA(value, GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
             if (h == INVALID_HANDLE_VALUE) return Fail("folder", value);
             ++i;
         } else if (option == "--library" && value) {
@@ -109,11 +110,10 @@ bool Hold(int argc, char** argv, std::string& readyPath) {
         } else if (option == "--blocked-pipe" && value) {
             const std::string name = std::string("\\\\.\\pipe\\") + value;
             HANDLE server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX,
-                                             PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
-                                             nullptr);
+                                             PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
             if (server == INVALID_HANDLE_VALUE) return Fail("pipe", value);
-            blockedPipeRead = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                          nullptr, OPEN_EXISTING, 0, nullptr);
+            blockedPipeRead = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                          OPEN_EXISTING, 0, nullptr);
             if (blockedPipeRead == INVALID_HANDLE_VALUE) return Fail("pipe client", value);
             if (!CreateThread(nullptr, 0, BlockedReader, nullptr, 0, nullptr))
                 return Fail("reader thread", value);

@@ -69,7 +69,8 @@ std::string TempFolder::MakeSubfolder(const std::string& name) const {
 
 HolderProcess::HolderProcess(const std::vector<std::string>& options, DWORD timeoutMs) {
     const std::string ready = readyFolder.Path() + "\\ready.txt";
-    std::string command = "\"" + ExecutableFolder() + "vesperlin-holder.exe\" --ready \"" + ready + "\"";
+    std::string command =
+        "\"" + ExecutableFolder() + "vesperlin-holder.exe\" --ready \"" + ready + "\"";
     for (const auto& option : options) command += " \"" + option + "\"";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -91,7 +92,9 @@ HolderProcess::HolderProcess(const std::vector<std::string>& options, DWORD time
     Stop();
 }
 
-HolderProcess::~HolderProcess() { Stop(); }
+HolderProcess::~HolderProcess() {
+    Stop();
+}
 
 void HolderProcess::Stop() {
     if (process) {

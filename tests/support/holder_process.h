@@ -14,7 +14,7 @@ std::string ExecutableFolder();
 // A fresh, empty folder under the system's temporary folder, removed with its contents when the
 // object goes (best effort: files still held open elsewhere may stay).
 class TempFolder {
-public:
+  public:
     TempFolder();
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
@@ -24,12 +24,12 @@ public:
     std::string MakeFile(const std::string& name, const std::string& content = "x") const;
     std::string MakeSubfolder(const std::string& name) const;
 
-private:
+  private:
     std::string path;
 };
 
 class HolderProcess {
-public:
+  public:
     // Options as the holder takes them, without --ready. Started at once; Started() tells.
     explicit HolderProcess(const std::vector<std::string>& options, DWORD timeoutMs = 10000);
     ~HolderProcess();
@@ -41,7 +41,7 @@ public:
     HANDLE Process() const { return process; }
     void Stop();
 
-private:
+  private:
     HANDLE process = nullptr;
     DWORD processId = 0;
     TempFolder readyFolder;

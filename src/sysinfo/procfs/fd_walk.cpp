@@ -12,6 +12,7 @@
 #include <cstring>
 #include <utility>
 
+#include "sysinfo/procfs/directory_records.h"
 #include "sysinfo/procfs/proc_dir.h"
 
 namespace vesperlin::procfs {
@@ -50,18 +51,17 @@ void WalkFileHandles(int procFd, std::span<const ProcessId> processIds, const Ke
             ssize_t got = getdents64(fdDir, buffer, sizeof(buffer));
             if (got < 0 && IsAccessDenied(errno)) denied.push_back(processId);
             if (got <= 0) break;
-            for (ssize_t at = 0; at < got;) {
-                auto* entry = reinterpret_cast<dirent64*>(buffer + at);
-                at += entry->d_reclen;
-                if (entry->d_name[0] == '.') continue;
+            const std::span<const char> records(buffer, static_cast<std::size_t>(got));
+            const char* name = nullptr;
+            for (std::size_t at = 0; NextDirectoryRecord(records, at, name);) {
+                if (name[0] == '.') continue;
                 struct stat st;
                 // stat follows the descriptor's link to the open file itself, so renamed,
                 // deleted and bind-mounted files keep their identity, and pipes, sockets and
                 // memory files have one of their own.
-                if (fstatat(fdDir, entry->d_name, &st, 0) != 0) continue;
+                if (fstatat(fdDir, name, &st, 0) != 0) continue;
                 if ((st.st_mode & S_IFMT) == 0 || kernel.SharesInodes(st.st_dev)) continue;
                 std::int32_t number = 0;
-                const char* name = entry->d_name;
                 const auto [stop, error] = std::from_chars(name, name + std::strlen(name), number);
                 if (error != std::errc() || *stop != '\0') continue;
                 rows.push_back(HandleRow{processId, number, FileIdentity{st.st_dev, st.st_ino}});

@@ -17,6 +17,16 @@ bool AddProcessModules(int procFd, ProcessId processId, std::string& maps, std::
     if (!ReadWholeFile(procFd, ProcessEntryPath(path, processId, "maps"), maps, errorCode)) {
         return !IsAccessDenied(errorCode);
     }
+    const bool haveExe =
+        ReadLinkText(procFd, ProcessEntryPath(path, processId, "exe"), linkText, errorCode);
+    AddMappedModules(processId, haveExe ? &linkText : nullptr, maps, entry, modules);
+    return true;
+}
+
+}  // namespace
+
+void AddMappedModules(ProcessId processId, const std::string* exeLink, std::string_view maps,
+                      MapsEntry& entry, std::vector<MappedModule>& modules) {
     const std::size_t first = modules.size();
     // The module of this process with that path, if there is one already.
     auto find = [&](const std::string& modulePath) -> MappedModule* {
@@ -27,9 +37,9 @@ bool AddProcessModules(int procFd, ProcessId processId, std::string& maps, std::
         return nullptr;
     };
     // The executable comes first even where the kernel lists something else before it.
-    if (ReadLinkText(procFd, ProcessEntryPath(path, processId, "exe"), linkText, errorCode)) {
+    if (exeLink != nullptr) {
         modules.push_back(MappedModule{
-            processId, linkText, linkText.ends_with(deletedSuffix), false, {}, true, 0});
+            processId, *exeLink, exeLink->ends_with(deletedSuffix), false, {}, true, 0});
     }
     std::string_view rest = maps;
     while (!rest.empty()) {
@@ -49,10 +59,7 @@ bool AddProcessModules(int procFd, ProcessId processId, std::string& maps, std::
         modules.push_back(MappedModule{processId, entry.path, entry.deleted, true, entry.identity,
                                        false, entry.permissions});
     }
-    return true;
 }
-
-}  // namespace
 
 void WalkModules(int procFd, std::span<const ProcessId> processIds,
                  std::vector<MappedModule>& modules, std::vector<ProcessId>& denied) {

@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sysinfo/procfs/file_identity.h"
+#include "sysinfo/procfs/maps_reader.h"
 #include "sysinfo/system.h"
 
 namespace vesperlin::procfs {
@@ -20,6 +22,12 @@ struct MappedModule {
     bool executable = false;     // the process's program
     std::uint16_t mappings = 0;  // the permission sets it is mapped with (MappingPermissionsBit)
 };
+
+// Appends the modules of one process: its executable (the text of its exe link, when it could
+// be read) and then every file-backed mapping of its maps file, each path once. `entry` is a
+// buffer the caller reuses from process to process.
+void AddMappedModules(ProcessId processId, const std::string* exeLink, std::string_view maps,
+                      MapsEntry& entry, std::vector<MappedModule>& modules);
 
 // Appends, for each listed process in order, its executable and then every file-backed
 // mapping, each path once per process with the permissions of all its mappings. Processes whose

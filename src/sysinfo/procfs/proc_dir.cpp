@@ -30,12 +30,19 @@ bool ListProcessIds(int procFd, std::vector<ProcessId>& ids) {
         return false;
     }
     return ReadEntries(dir, [&](const char* name) {
-        if (name[0] < '1' || name[0] > '9') return;
         ProcessId id = 0;
-        const char* end = name + std::strlen(name);
-        auto [stop, error] = std::from_chars(name, end, id);
-        if (error == std::errc() && stop == end) ids.push_back(id);
+        if (ParseProcessId(name, id)) ids.push_back(id);
     });
+}
+
+bool ParseProcessId(std::string_view name, ProcessId& processId) {
+    if (name.empty() || name[0] < '1' || name[0] > '9') return false;
+    ProcessId id = 0;
+    const char* end = name.data() + name.size();
+    auto [stop, error] = std::from_chars(name.data(), end, id);
+    if (error != std::errc() || stop != end) return false;
+    processId = id;
+    return true;
 }
 
 bool ReadEntries(DIR* dir, const std::function<void(const char* name)>& each) {

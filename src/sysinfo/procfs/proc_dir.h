@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sysinfo/system.h"
@@ -44,6 +45,10 @@ class UniqueFd {
 };
 
 UniqueFd OpenProcRoot(const char* procRoot = "/proc");
+
+// The process identifier an entry name of /proc stands for: decimal digits without a leading
+// zero that fit in 32 bits. False for every other name.
+bool ParseProcessId(std::string_view name, ProcessId& processId);
 
 // The numeric entries of /proc in the order the kernel lists them (ascending). False when
 // /proc cannot be read.

@@ -1,7 +1,6 @@
 #include "sysinfo/win32/handle_names.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "sysinfo/win32/name_probe.h"
 #include "sysinfo/win32/nt_api.h"
@@ -27,10 +26,7 @@ bool QueryLocalObjectName(HANDLE local, std::string& name) {
 
 bool QueryLocalObjectName(HANDLE local, std::string& name, ObjectReply& reply) {
     if (!QueryObjectInformation(local, kObjectNameInformation, reply)) return false;
-    if (reply.length < sizeof(UNICODE_STRING)) return false;
-    UNICODE_STRING text;
-    std::memcpy(&text, reply.Bytes(), sizeof(text));
-    return ReadCountedReplyText(reply, text, name);
+    return ReadCountedReplyText(reply, name);
 }
 
 bool QueryLocalHandleName(HANDLE local, ObjectTypeNumber type, std::string& name) {

@@ -1,7 +1,9 @@
 #include "sysinfo/win32/handle_snapshot.h"
 
-#include <cstring>
+#include <cstddef>
+#include <cstdint>
 
+#include "sysinfo/native_records.h"
 #include "sysinfo/win32/nt_api.h"
 #include "sysinfo/win32/object_types.h"
 #include "sysinfo/win32/unique_handle.h"
@@ -22,7 +24,8 @@ constexpr ULONG kLargestTable = 1024u * 1024u * 1024u;
 // A busy system may grow its table between every two readings; we do not chase it forever.
 constexpr int kTableAttempts = 8;
 
-constexpr std::size_t kHeaderLength = offsetof(SYSTEM_HANDLE_INFORMATION_EX, Handles);
+static_assert(offsetof(SYSTEM_HANDLE_INFORMATION_EX, Handles) == kHandleTableHeaderSize);
+static_assert(sizeof(SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX) == kHandleTableRowSize);
 
 }  // namespace
 
@@ -45,20 +48,16 @@ bool ReadSystemHandleTable(std::vector<HandleEntry>& rows) {
             continue;
         }
         if (status != 0) return false;
-        if (length < kHeaderLength) return false;
-        const auto* bytes = static_cast<const unsigned char*>(buffer.get());
-        ULONG_PTR count = 0;
-        std::memcpy(&count, bytes, sizeof(count));
         // A count that claims more rows than the reply holds ends the walk at the reply's end.
-        const ULONG_PTR fits = (length - kHeaderLength) / sizeof(SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX);
-        if (count > fits) count = fits;
+        const ByteSpan table(static_cast<const std::uint8_t*>(buffer.get()), length);
+        std::size_t count = 0;
+        if (!CountHandleTableRows(table, count)) return false;
         rows.reserve(count);
-        for (ULONG_PTR i = 0; i < count; ++i) {
-            SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX row;
-            std::memcpy(&row, bytes + kHeaderLength + i * sizeof(row), sizeof(row));
+        for (std::size_t i = 0; i < count; ++i) {
+            const HandleTableRow row = ReadHandleTableRow(table, i);
             HandleEntry entry;
             entry.ProcessId = static_cast<DWORD>(row.UniqueProcessId);
-            entry.HandleValue = reinterpret_cast<HANDLE>(row.HandleValue);
+            entry.HandleValue = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(row.HandleValue));
             entry.GrantedAccess = row.GrantedAccess;
             entry.ObjectTypeIndex = row.ObjectTypeIndex;
             rows.push_back(entry);

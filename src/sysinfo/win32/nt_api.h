@@ -13,16 +13,14 @@ namespace vesperlin::win32 {
 
 using NtQuerySystemInformationFn = NTSTATUS(NTAPI*)(ULONG infoClass, PVOID buffer, ULONG length,
                                                     PULONG returnLength);
-using NtQueryObjectFn = NTSTATUS(NTAPI*)(HANDLE handle, ULONG infoClass, PVOID buffer,
-                                         ULONG length, PULONG returnLength);
-using NtQueryInformationThreadFn = NTSTATUS(NTAPI*)(HANDLE thread, ULONG infoClass,
-                                                    PVOID buffer, ULONG length,
-                                                    PULONG returnLength);
+using NtQueryObjectFn = NTSTATUS(NTAPI*)(HANDLE handle, ULONG infoClass, PVOID buffer, ULONG length,
+                                         PULONG returnLength);
+using NtQueryInformationThreadFn = NTSTATUS(NTAPI*)(HANDLE thread, ULONG infoClass, PVOID buffer,
+                                                    ULONG length, PULONG returnLength);
 using NtQueryInformationFileFn = NTSTATUS(NTAPI*)(HANDLE file, PIO_STATUS_BLOCK statusBlock,
                                                   PVOID buffer, ULONG length, ULONG infoClass);
-using NtQueryInformationProcessFn = NTSTATUS(NTAPI*)(HANDLE process, ULONG infoClass,
-                                                     PVOID buffer, ULONG length,
-                                                     PULONG returnLength);
+using NtQueryInformationProcessFn = NTSTATUS(NTAPI*)(HANDLE process, ULONG infoClass, PVOID buffer,
+                                                     ULONG length, PULONG returnLength);
 
 // Written once by BindNtApi before any other thread exists; tests may replace single entries
 // (and must put them back) to script the platform's answers.
@@ -62,7 +60,7 @@ bool GetThreadIdOfHandle(HANDLE handle, DWORD& threadId, DWORD owner);
 // A handle of another process brought into ours for the time of one operation; a handle of
 // our own process is used in place and nothing is opened or closed for it.
 class BroughtHandle {
-public:
+  public:
     BroughtHandle(HANDLE handle, DWORD owner);
     BroughtHandle(const BroughtHandle&) = delete;
     BroughtHandle& operator=(const BroughtHandle&) = delete;
@@ -72,7 +70,7 @@ public:
     // The handle to work on in our own process (may be null when the copy failed).
     HANDLE Get() const { return local; }
 
-private:
+  private:
     HANDLE ownerProcess = nullptr;
     HANDLE copy = nullptr;
     HANDLE local = nullptr;

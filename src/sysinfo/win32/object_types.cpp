@@ -1,10 +1,9 @@
 #include "sysinfo/win32/object_types.h"
 
 #include <cstddef>
-#include <cstring>
 
+#include "sysinfo/native_records.h"
 #include "sysinfo/win32/nt_api.h"
-#include "sysinfo/win32/wide_text.h"
 
 namespace vesperlin::win32 {
 
@@ -48,10 +47,9 @@ constexpr ULONG kFirstReplyLength = 8192;
 constexpr ULONG kLargestReply = 1024 * 1024;
 constexpr int kReplyAttempts = 4;
 
-// The head of class 2's reply; only the name is read, the counters after it are not.
-struct ObjectTypeInformationHead {
-    UNICODE_STRING TypeName;
-};
+// Class 2's reply begins with the type name's counted string; the counters after it are not
+// read.
+static_assert(sizeof(UNICODE_STRING) == kCountedTextRecordSize);
 
 }  // namespace
 
@@ -79,32 +77,16 @@ bool QueryObjectInformation(HANDLE local, ULONG infoClass, ObjectReply& reply) {
     return false;
 }
 
-bool ReadCountedReplyText(const ObjectReply& reply, const UNICODE_STRING& text,
-                          std::string& narrow) {
-    if (text.Length == 0) {
-        narrow.clear();
-        return true;
-    }
-    const auto* begin = reinterpret_cast<const unsigned char*>(text.Buffer);
-    const unsigned char* replyBegin = reply.Bytes();
-    const unsigned char* replyEnd = replyBegin + reply.length;
-    if (begin < replyBegin || begin > replyEnd ||
-        static_cast<std::size_t>(replyEnd - begin) < text.Length)
-        return false;
-    // The text is read no further than its counted length, which we know lies in the reply.
-    UNICODE_STRING bounded = text;
-    bounded.MaximumLength = text.Length;
-    CountedWideToNarrow(&bounded, narrow);
-    return true;
+bool ReadCountedReplyText(const ObjectReply& reply, std::string& narrow) {
+    // The text is read no further than its counted length, which must lie in the reply.
+    return ReadReplyText(ByteSpan(reply.Bytes(), reply.length),
+                         reinterpret_cast<std::uintptr_t>(reply.Bytes()), 0, narrow);
 }
 
 bool QueryLocalObjectTypeName(HANDLE local, std::string& typeName) {
     ObjectReply reply;
     if (!QueryObjectInformation(local, kObjectTypeInformation, reply)) return false;
-    if (reply.length < sizeof(ObjectTypeInformationHead)) return false;
-    ObjectTypeInformationHead head;
-    std::memcpy(&head, reply.Bytes(), sizeof(head));
-    return ReadCountedReplyText(reply, head.TypeName, typeName);
+    return ReadCountedReplyText(reply, typeName);
 }
 
 bool QueryObjectTypeName(HANDLE handle, std::string& typeName, DWORD owner) {

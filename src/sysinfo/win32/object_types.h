@@ -51,9 +51,9 @@ bool QueryObjectInformation(HANDLE local, ULONG infoClass, ObjectReply& reply);
 // Whether a query's status only says that the reply did not fit.
 bool ObjectReplyTooSmall(NTSTATUS status);
 
-// The counted string `text` that lies inside `reply`, converted to the active code page.
-// False when its characters do not lie inside the reply.
-bool ReadCountedReplyText(const ObjectReply& reply, const UNICODE_STRING& text,
-                          std::string& narrow);
+// The counted string at the start of `reply` (object name and object type replies begin with
+// one), converted to the active code page. False when it or its characters do not lie inside
+// the reply.
+bool ReadCountedReplyText(const ObjectReply& reply, std::string& narrow);
 
 }  // namespace vesperlin::win32

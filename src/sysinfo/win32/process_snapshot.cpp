@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sysinfo/native_records.h"
 #include "sysinfo/win32/nt_api.h"
 
 namespace vesperlin::win32 {
@@ -17,10 +18,9 @@ constexpr std::size_t kInitialBytes = 0x20000;
 constexpr int kMaxAttempts = 8;
 constexpr std::size_t kMaxBytes = std::size_t{256} << 20;
 
-#ifdef _WIN64
-static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, ImageName) == 0x38);
-static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId) == 0x50);
-#endif
+static_assert(sizeof(SYSTEM_PROCESS_INFORMATION) == kProcessRecordSize);
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, ImageName) == kProcessImageNameOffset);
+static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId) == kProcessIdOffset);
 
 }  // namespace
 
@@ -38,6 +38,7 @@ bool ProcessSnapshot::Allocate(std::size_t bytes) {
 
 bool ProcessSnapshot::Refresh() {
     index.Clear();
+    listLength = 0;
     if (!ntApiBound) {
         messages.Show("Cant' load NT Dlls.");
         return false;
@@ -70,19 +71,25 @@ bool ProcessSnapshot::Refresh() {
         messages.Show("Couldn't query system information.");
         return false;
     }
-    // Walk the records with bounds checks: the platform's data decides where the next one is,
-    // and an offset that leads out of what was written ends the walk.
-    const std::size_t end = written != 0 && written <= bufferSize ? written : bufferSize;
+    // The platform's data decides where the next record is; an offset that leads out of what
+    // was written ends the walk.
+    listLength = written != 0 && written <= bufferSize ? written : bufferSize;
     const auto* base = static_cast<const std::uint8_t*>(buffer.get());
-    std::size_t offset = 0;
-    while (offset + sizeof(ProcessEntry) <= end) {
-        const auto* entry = reinterpret_cast<const ProcessEntry*>(base + offset);
-        index.Insert(static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(entry->UniqueProcessId)),
-                     entry);
-        if (entry->NextEntryOffset == 0) break;
-        offset += entry->NextEntryOffset;
-    }
+    WalkProcessRecords(ByteSpan(base, listLength), [&](std::size_t offset, std::uint64_t id) {
+        index.Insert(static_cast<DWORD>(id), reinterpret_cast<const ProcessEntry*>(base + offset));
+    });
     return true;
+}
+
+bool ProcessSnapshot::ImageName(const ProcessEntry& entry, std::string& name) const {
+    const auto* base = static_cast<const std::uint8_t*>(buffer.get());
+    const auto* record = reinterpret_cast<const std::uint8_t*>(&entry);
+    if (base == nullptr || record < base || record >= base + listLength) {
+        name.clear();
+        return false;
+    }
+    return ReadProcessImageName(ByteSpan(base, listLength), reinterpret_cast<std::uintptr_t>(base),
+                                static_cast<std::size_t>(record - base), name);
 }
 
 }  // namespace vesperlin::win32

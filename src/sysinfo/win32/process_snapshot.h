@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
 
 #include "sysinfo/messages.h"
 #include "sysinfo/process_index.h"
@@ -28,6 +29,9 @@ class ProcessSnapshot {
     bool Refresh();
 
     const ProcessEntry* Lookup(DWORD processId) const { return index.Lookup(processId); }
+    // The image name of an entry of this snapshot, read only from inside the list: an entry
+    // whose name points elsewhere gets the empty name and false.
+    bool ImageName(const ProcessEntry& entry, std::string& name) const;
     std::size_t Count() const { return index.Count(); }
     // Every (identifier, entry) pair in index order.
     void Walk(const std::function<void(DWORD, const ProcessEntry&)>& visit) const {
@@ -41,6 +45,7 @@ class ProcessSnapshot {
     ProcessIndex<ProcessEntry> index;
     UniqueVirtualMemory buffer;
     std::size_t bufferSize = 0;
+    std::size_t listLength = 0;  // bytes of the buffer the last reading wrote
 };
 
 }  // namespace vesperlin::win32

@@ -9,7 +9,7 @@ namespace vesperlin::win32 {
 
 template <typename Traits>
 class UniqueHandle {
-public:
+  public:
     using pointer = typename Traits::pointer;
 
     UniqueHandle() noexcept = default;
@@ -31,7 +31,7 @@ public:
         value = newValue;
     }
 
-private:
+  private:
     pointer value = Traits::invalid();
 };
 
@@ -65,8 +65,8 @@ struct VirtualMemoryTraits {
     static void close(pointer value) noexcept { VirtualFree(value, 0, MEM_RELEASE); }
 };
 
-using UniqueKernelHandle = UniqueHandle<NullHandleTraits>;      // processes, threads, tokens
-using UniqueFileHandle = UniqueHandle<InvalidHandleTraits>;     // CreateFile results
+using UniqueKernelHandle = UniqueHandle<NullHandleTraits>;   // processes, threads, tokens
+using UniqueFileHandle = UniqueHandle<InvalidHandleTraits>;  // CreateFile results
 using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueFind = UniqueHandle<FindTraits>;
 using UniqueVirtualMemory = UniqueHandle<VirtualMemoryTraits>;

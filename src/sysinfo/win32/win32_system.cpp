@@ -31,7 +31,8 @@ class ProcessImageNames : public ProcessNames {
     bool Lookup(ProcessId processId, std::string& imageName) const override {
         const ProcessEntry* entry = snapshot.Lookup(processId);
         if (!entry) return false;
-        CountedWideToNarrow(&entry->ImageName, imageName);
+        // Listed, so found, even when its name cannot be read.
+        snapshot.ImageName(*entry, imageName);
         return true;
     }
 

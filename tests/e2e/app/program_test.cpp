@@ -29,14 +29,24 @@ std::string Narrow(const std::wstring& wide) {
     return text;
 }
 
+// A message to the program's window, answered within 5 s: a program that does not answer
+// fails the test with that, rather than holding it until CTest ends it without a word.
+LRESULT Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &answer)) {
+        ADD_FAILURE() << "the program did not answer message " << message << " within 5 s";
+        return 0;
+    }
+    return static_cast<LRESULT>(answer);
+}
+
 std::vector<std::string> ReadLines(HWND list) {
     std::vector<std::string> lines;
-    const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    const LRESULT count = Ask(list, LB_GETCOUNT);
     for (LRESULT i = 0; i < count; ++i) {
         // Generous: the reply is UTF-16 however the text was stored.
         std::wstring text(1024, L'\0');
-        const LRESULT length =
-            SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+        const LRESULT length = Ask(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
         text.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
         lines.push_back(Narrow(text));
     }
@@ -168,7 +178,7 @@ TEST(Program, ResultListIsCreatedHookedSoLongLinesScrollSideways) {
     RECT client{};
     GetClientRect(program.List(), &client);
     // The hook keeps the horizontal range at the widest line, wider than the list here.
-    EXPECT_GT(SendMessageW(program.List(), LB_GETHORIZONTALEXTENT, 0, 0), client.right);
+    EXPECT_GT(Ask(program.List(), LB_GETHORIZONTALEXTENT), client.right);
     EXPECT_TRUE(GetWindowLongPtrA(program.List(), GWL_STYLE) & WS_HSCROLL);
 }
 

@@ -56,19 +56,26 @@ LRESULT Add(HWND list, const std::string& text) {
     return SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-// Measured here on the list box's own device context, as the user sees the text: wide, since
-// GDI reads 8-bit text in the system's code page rather than in our UTF-8 one.
+// The width of a line as the sum of its characters' advance widths in the font, on the list
+// box's own device context: measured character by character, not with the whole-string extent
+// call the hook makes, so that a hook measuring the wrong text, font or length is caught.
 int TextWidth(HWND list, HFONT font, const std::string& text) {
-    std::wstring wide(text.size(), L'\0');
-    wide.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                    wide.data(), static_cast<int>(wide.size())));
+    const int units =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), units);
     HDC dc = GetDC(list);
     HGDIOBJ previous = SelectObject(dc, font);
-    SIZE size{};
-    GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
+    int width = 0;
+    for (wchar_t unit : wide) {
+        INT advance = 0;
+        if (!GetCharWidth32W(dc, unit, unit, &advance))
+            ADD_FAILURE() << "no width for U+" << std::hex << static_cast<unsigned>(unit);
+        width += advance;
+    }
     SelectObject(dc, previous);
     ReleaseDC(list, dc);
-    return size.cx;
+    return width;
 }
 
 int AverageWidth(HWND list, HFONT font) {

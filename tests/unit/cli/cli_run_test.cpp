@@ -27,9 +27,11 @@ class CliTest : public ::testing::Test {
         out.str("");
         err.str("");
         systemsMade = 0;
-        const SystemFactory factory = [this](Messages&) -> std::unique_ptr<System> {
+        const SystemFactory factory = [this](Messages& messages) -> std::unique_ptr<System> {
             ++systemsMade;
-            return std::make_unique<FakeSystem>(system);
+            auto made = std::make_unique<FakeSystem>(system);
+            made->messages = &messages;  // as the platform systems report their failures
+            return made;
         };
         return RunCli(args, factory, CliPlatform{"1.2.3", "an administrator"}, out, err);
     }
@@ -80,6 +82,14 @@ TEST_F(CliTest, FailsWhenAQueryStopsEarly) {
     EXPECT_EQ(Run({"C:\\data\\report.txt"}), kCliFailed);
     EXPECT_EQ(out.str(), "");
     EXPECT_EQ(err.str(), "Can't get head of module information.\n");
+
+    // The system's own messages come first, on the same stream.
+    system.moduleSnapshotFails = true;
+    EXPECT_EQ(Run({"C:\\data\\report.txt"}), kCliFailed);
+    EXPECT_EQ(err.str(),
+              "Couldn't query system information.\nCan't get process information start "
+              "position.\nCan't refresh module information.\n");
+    system.moduleSnapshotFails = false;
 
     EXPECT_EQ(Run({"C:\\data"}), kCliFailed);
     EXPECT_NE(err.str().find("C:\\data stopped early"), std::string::npos);

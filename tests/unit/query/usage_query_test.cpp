@@ -21,6 +21,9 @@ class QueryTest : public ::testing::Test {
         // Some modules so that the module list is never empty by accident.
         system.modules = {{0x30, "C:\\Windows\\system32\\kernel32.dll"}};
         system.handles = {{0x30, true, "\\Device\\HarddiskVolume1\\Windows\\Temp\\x.log"}};
+        // The system reports its own failures where the query reports its own: the user sees
+        // both in one stream, as in the programs.
+        system.messages = &messages;
     }
 
     bool Query(const std::string& path) {
@@ -100,6 +103,9 @@ TEST_F(QueryPathTest, StillReportsHitsWhenTheProcessListCannotBeRead) {
     system.modules.push_back({0x10, kReport});
     EXPECT_FALSE(Query(kReport));
     EXPECT_EQ(list.Lines(), (Lines{"0x0010  "}));
+    // Each pass reads the list and the system says so each time; the query adds nothing.
+    EXPECT_EQ(messages.shown,
+              (Lines{FakeSystem::kProcessListFailure, FakeSystem::kProcessListFailure}));
 }
 
 TEST_F(QueryPathTest, IgnoresUnnamedHandlesAndOtherFiles) {
@@ -158,29 +164,30 @@ TEST_F(QueryPathTest, StopsWithAMessageWhenEachStepFails) {
     struct Case {
         const char* name;
         std::function<void(FakeSystem&)> breakIt;
-        std::string message;
-        Lines lines;  // lines kept from before the stop
+        Lines messages;  // the system's own first, then the query's
+        Lines lines;     // lines kept from before the stop
     };
     const std::vector<Case> cases = {
         {"full path",
          [](FakeSystem& s) { s.fullPathFailures.insert(kReport); },
-         "Cant't get full path name.",
+         {"Cant't get full path name."},
          {}},
         {"module refresh",
          [](FakeSystem& s) { s.moduleSnapshotFails = true; },
-         "Can't refresh module information.",
+         {FakeSystem::kProcessListFailure, FakeSystem::kModuleListFailure,
+          "Can't refresh module information."},
          {}},
         {"empty module list",
          [](FakeSystem& s) { s.modules.clear(); },
-         "Can't get head of module information.",
+         {"Can't get head of module information."},
          {}},
         {"device form",
          [](FakeSystem& s) { s.deviceFailures.insert(kReport); },
-         "Can't get device filename.",
+         {"Can't get device filename."},
          {"0x0010  editor.exe"}},
         {"empty handle list",
          [](FakeSystem& s) { s.handles.clear(); },
-         "Can't handle info head position.",
+         {"Can't handle info head position."},
          {"0x0010  editor.exe"}},
     };
     for (const Case& c : cases) {
@@ -190,8 +197,9 @@ TEST_F(QueryPathTest, StopsWithAMessageWhenEachStepFails) {
         c.breakIt(broken);
         VectorResultList lines;
         RecordingMessages shown;
+        broken.messages = &shown;
         EXPECT_TRUE(QueryPath(broken, lines, shown, kReport));
-        EXPECT_EQ(shown.shown, Lines{c.message});
+        EXPECT_EQ(shown.shown, c.messages);
         EXPECT_EQ(lines.Lines(), c.lines);  // and no not-used line
     }
 }
@@ -232,7 +240,7 @@ TEST_F(QueryPathsTest, ShowsImageAndPathPerElementInModuleThenHandleOrder) {
     EXPECT_EQ(list.Lines(),
               (Lines{"0x0010  editor.exe (C:\\dir\\b.dll)", "0x0020  viewer.exe (C:\\dir\\b.dll)",
                      "0x0030  shell.exe (C:\\dir)", "0x0010  editor.exe (C:\\dir\\a.txt)"}));
-    EXPECT_TRUE(list.Count() > 0 && messages.shown.empty());
+    EXPECT_TRUE(messages.shown.empty());
 }
 
 TEST_F(QueryPathsTest, GivesOneHandleOneLinePerMatchingElementInArrayOrder) {
@@ -261,6 +269,8 @@ TEST_F(QueryPathsTest, StopsSilentlyWhenTheModuleOrHandleListIsMissing) {
     for (int broken = 0; broken < 3; ++broken) {
         SCOPED_TRACE(broken);
         FakeSystem s = system;
+        RecordingMessages shown;
+        s.messages = &shown;
         s.modules.push_back({0x10, "C:\\dir\\a.txt"});
         if (broken == 0) s.moduleSnapshotFails = true;
         if (broken == 1) s.modules.clear();
@@ -269,6 +279,9 @@ TEST_F(QueryPathsTest, StopsSilentlyWhenTheModuleOrHandleListIsMissing) {
         EXPECT_TRUE(QueryPaths(s, lines, {"C:\\dir\\a.txt"}));
         EXPECT_EQ(lines.Lines(),
                   broken == 2 ? Lines{"0x0010  editor.exe (C:\\dir\\a.txt)"} : Lines{});
+        // Only what the system itself says: none of the single-path query's texts.
+        const Lines systemsOwn = {FakeSystem::kProcessListFailure, FakeSystem::kModuleListFailure};
+        EXPECT_EQ(shown.shown, broken == 0 ? systemsOwn : Lines{});
     }
 }
 
@@ -316,6 +329,16 @@ TEST_F(QueryPathsTest, LeavesOutAnElementWhoseFullPathOrDeviceFormCannotBeFormed
             EXPECT_EQ(skipped[0].second, fullPathFails ? "no full path" : "no device form");
         }
     }
+}
+
+TEST_F(QueryPathsTest, StillReportsHitsWhenTheProcessListCannotBeRead) {
+    system.processSnapshotFails = true;
+    system.modules.push_back({0x10, "C:\\dir\\a.txt"});
+    system.handles.push_back({0x20, true, "\\Device\\HarddiskVolume1\\dir\\a.txt"});
+    EXPECT_FALSE(QueryAll({"C:\\dir\\a.txt"}));
+    EXPECT_EQ(list.Lines(), (Lines{"0x0010  ", "0x0020  "}));
+    EXPECT_EQ(messages.shown,
+              (Lines{FakeSystem::kProcessListFailure, FakeSystem::kProcessListFailure}));
 }
 
 TEST_F(QueryPathsTest, TranslatesEachElementAsTheListHoldsIt) {

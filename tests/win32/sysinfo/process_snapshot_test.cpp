@@ -24,7 +24,7 @@ std::string ImageNameOf(const ProcessSnapshot& snapshot, DWORD processId) {
     const ProcessEntry* entry = snapshot.Lookup(processId);
     if (!entry) return "<none>";
     std::string name;
-    CountedWideToNarrow(&entry->ImageName, name);
+    if (!snapshot.ImageName(*entry, name)) return "<outside>";
     return name;
 }
 
@@ -41,6 +41,7 @@ struct Script {
     static inline NTSTATUS failure = 0;
     static inline std::vector<DWORD> processIds;
     static inline bool breakLastOffset = false;
+    static inline bool lastNameOutside = false;  // the last record's name lies outside the list
     static inline NtQuerySystemInformationFn real = nullptr;
 
     static void Reset() {
@@ -49,6 +50,7 @@ struct Script {
         failure = 0;
         processIds.clear();
         breakLastOffset = false;
+        lastNameOutside = false;
         real = NtApi.NtQuerySystemInformation;
     }
 
@@ -86,6 +88,8 @@ struct Script {
             record->ImageName.MaximumLength = record->ImageName.Length + sizeof(wchar_t);
             record->UniqueProcessId = reinterpret_cast<HANDLE>(ULONG_PTR{processIds[i]});
             const bool last = i + 1 == processIds.size();
+            static wchar_t elsewhere[] = L"elsewhere.exe";
+            if (last && lastNameOutside) record->ImageName.Buffer = elsewhere;
             record->NextEntryOffset = last ? 0 : kRecord;
             if (last && breakLastOffset) record->NextEntryOffset = 0x7FFFFFF0;
         }
@@ -187,6 +191,15 @@ TEST_F(ProcessSnapshotTest, IndexesTheRecordsOfTheListInTheIndexOrder) {
     EXPECT_EQ(WalkOrder(snapshot), (std::vector<DWORD>{16, 300}));
     EXPECT_EQ(snapshot.Lookup(272), nullptr);
     EXPECT_EQ(ImageNameOf(snapshot, 300), "p300.exe");
+}
+
+TEST_F(ProcessSnapshotTest, ReadsNoImageNameFromOutsideTheList) {
+    Script::processIds = {4, 8};
+    Script::lastNameOutside = true;
+    NtApi.NtQuerySystemInformation = Script::Fabricated;
+    ProcessSnapshot snapshot(messages, true);
+    EXPECT_EQ(ImageNameOf(snapshot, 4), "p4.exe");
+    EXPECT_EQ(ImageNameOf(snapshot, 8), "<outside>");
 }
 
 TEST_F(ProcessSnapshotTest, StopsWalkingAtAnOffsetThatLeavesTheBuffer) {
