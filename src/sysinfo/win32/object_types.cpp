@@ -79,18 +79,22 @@ bool QueryObjectInformation(HANDLE local, ULONG infoClass, ObjectReply& reply) {
     return false;
 }
 
+bool CountedTextInReply(const void* reply, std::size_t length, const UNICODE_STRING& text) {
+    if (text.Length == 0) return true;
+    const auto* begin = reinterpret_cast<const unsigned char*>(text.Buffer);
+    const auto* replyBegin = static_cast<const unsigned char*>(reply);
+    const unsigned char* replyEnd = replyBegin + length;
+    return begin >= replyBegin && begin <= replyEnd &&
+           static_cast<std::size_t>(replyEnd - begin) >= text.Length;
+}
+
 bool ReadCountedReplyText(const ObjectReply& reply, const UNICODE_STRING& text,
                           std::string& narrow) {
     if (text.Length == 0) {
         narrow.clear();
         return true;
     }
-    const auto* begin = reinterpret_cast<const unsigned char*>(text.Buffer);
-    const unsigned char* replyBegin = reply.Bytes();
-    const unsigned char* replyEnd = replyBegin + reply.length;
-    if (begin < replyBegin || begin > replyEnd ||
-        static_cast<std::size_t>(replyEnd - begin) < text.Length)
-        return false;
+    if (!CountedTextInReply(reply.Bytes(), reply.length, text)) return false;
     // The text is read no further than its counted length, which we know lies in the reply.
     UNICODE_STRING bounded = text;
     bounded.MaximumLength = text.Length;

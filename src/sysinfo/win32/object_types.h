@@ -51,6 +51,10 @@ bool QueryObjectInformation(HANDLE local, ULONG infoClass, ObjectReply& reply);
 // Whether a query's status only says that the reply did not fit.
 bool ObjectReplyTooSmall(NTSTATUS status);
 
+// Whether the characters of the counted string `text` lie inside the `length` bytes of a reply
+// at `reply`. Allocates nothing: probe workers use it too.
+bool CountedTextInReply(const void* reply, std::size_t length, const UNICODE_STRING& text);
+
 // The counted string `text` that lies inside `reply`, converted to the active code page.
 // False when its characters do not lie inside the reply.
 bool ReadCountedReplyText(const ObjectReply& reply, const UNICODE_STRING& text,
