@@ -211,6 +211,7 @@ Pass RunPass(const std::string& target, const std::string& deviceForm, bool allN
     pass.counts.processesOpened = after.processesOpened - before.processesOpened;
     pass.counts.handlesCopied = after.handlesCopied - before.handlesCopied;
     pass.counts.threadsCreated = after.threadsCreated - before.threadsCreated;
+    pass.counts.threadsTerminated = after.threadsTerminated - before.threadsTerminated;
     pass.counts.probeTimeouts = after.probeTimeouts - before.probeTimeouts;
     pass.counts.longestWaitUs = after.longestWaitUs;
     return pass;
@@ -344,31 +345,32 @@ int main(int argc, char** argv) {
     if (load.soakRounds > 0) {
         std::printf("soak: %d rounds, %d probes answering after 90-130 ms (limit %lu ms)\n",
                     load.soakRounds, slowMade, static_cast<unsigned long>(win32::ProbeTimeLimitMs));
-        std::printf("%5s %9s %7s %8s %12s %7s %4s\n", "round", "wall ms", "rows", "timeouts",
-                    "longest wait", "threads", "hits");
+        std::printf("%5s %9s %7s %8s %12s %7s %10s %4s\n", "round", "wall ms", "rows", "timeouts",
+                    "longest wait", "threads", "terminated", "hits");
         soaking = 1;
         HANDLE watch = CreateThread(nullptr, 0, StallWatch, nullptr, 0, nullptr);
-        std::size_t timeouts = 0, threads = 0, longest = 0;
+        std::size_t timeouts = 0, threads = 0, terminated = 0, longest = 0;
         int stalls = 0, lostHits = 0;
         for (int round = 0; round < load.soakRounds; ++round) {
             const Pass pass = RunPass(target, deviceForm, allNames);
             InterlockedIncrement(&roundsDone);
             timeouts += pass.counts.probeTimeouts;
             threads += pass.counts.threadsCreated;
+            terminated += pass.counts.threadsTerminated;
             longest = std::max(longest, pass.counts.longestWaitUs);
             stalls += pass.counts.longestWaitUs >= 1000000;
             lostHits += pass.hits != static_cast<std::size_t>(targetHolders);
-            std::printf("%5d %9.1f %7zu %8zu %9.1f ms %7zu %4zu\n", round + 1, pass.wall, pass.rows,
-                        pass.counts.probeTimeouts, pass.counts.longestWaitUs / 1000.0,
-                        pass.counts.threadsCreated, pass.hits);
+            std::printf("%5d %9.1f %7zu %8zu %9.1f ms %7zu %10zu %4zu\n", round + 1, pass.wall,
+                        pass.rows, pass.counts.probeTimeouts, pass.counts.longestWaitUs / 1000.0,
+                        pass.counts.threadsCreated, pass.counts.threadsTerminated, pass.hits);
             std::fflush(stdout);
         }
         soaking = 0;
         if (watch) CloseHandle(watch);  // it ends with the process
         std::printf(
             "soak: %d rounds, %d stalls, %zu time-outs, longest wait of a row %.1f ms, "
-            "%zu threads created, %d rounds that missed a hit\n",
-            load.soakRounds, stalls, timeouts, longest / 1000.0, threads, lostHits);
+            "%zu threads created, %zu terminated, %d rounds that missed a hit\n",
+            load.soakRounds, stalls, timeouts, longest / 1000.0, threads, terminated, lostHits);
     }
     win32::NtApi.NtQueryInformationFile = realFileQuery;
     return 0;

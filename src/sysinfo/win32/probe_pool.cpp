@@ -32,11 +32,13 @@ constexpr LONGLONG kWatchIntervalMs = 10;
 // A worker seen between jobs this long is asked whether it has ended (each asking costs a
 // round trip to the platform, so a worker that is merely passing between jobs is not asked).
 constexpr LONGLONG kIdleCheckMs = 10;
-// A worker marked to end is terminated only once it has parked, or while it has been inside
-// one platform query this long: a call that has run this long is blocked in a wait, not in
-// the platform's own code. Under Wine that code holds locks of the process in places (the
-// handle cache around every server request of NtClose and NtDuplicateObject, the allocator),
-// and a thread terminated there leaves them held for good.
+// A worker marked to stop ends itself at its next step. One still inside the same platform
+// query this long after the mark is blocked in it and is terminated: a call that has run this
+// long waits, and is not in the platform's own code, which under Wine holds locks of the
+// process in places (the handle cache around every server request of NtClose and
+// NtDuplicateObject, the allocator) that a thread terminated there leaves held for good.
+// Waiting lets a slow query that does return end its thread cleanly: under Wine a thread
+// terminated from outside keeps its stack for good.
 constexpr LONGLONG kBlockedForEndMs = 100;
 // The item of a worker marked to end is decided this long after the mark even when the
 // worker's end cannot be confirmed yet, so that no row waits for the confirmation.
@@ -101,10 +103,10 @@ ProbePool::ProbePool(std::vector<ProbeItem> requests, ProbePoolOptions givenOpti
     // Held by the shared records alone, so that they go (or stay) with them.
     s.filter = std::move(options.filter);
     s.keepAlive = std::move(options.keepAlive);
-    // No more workers than items; twice as many slots, so that a terminated worker whose end
-    // is not confirmed yet does not keep a replacement from starting.
+    // No more workers than items; three times as many slots, so that workers that were told to
+    // stop and have not ended yet do not keep replacements from starting.
     options.workers = std::max<std::size_t>(1, std::min<std::size_t>(options.workers, s.count));
-    s.slotCount = 2 * options.workers;
+    s.slotCount = 3 * options.workers;
     s.slots.reset(new Slot[s.slotCount]);
     workers.resize(s.slotCount);
     const ULONG replyLength = options.largeReplies ? kLargestNameReply : kNameReplyLength;
@@ -198,8 +200,8 @@ bool ProbePool::StartWorkers(bool stopping) {
 
 void ProbePool::MarkToEnd(std::size_t at, LONG64 state, LONGLONG now) {
     Slot& slot = shared->slots[at];
-    // A worker that has just finished this step sees the mark and takes nothing more; one that
-    // has moved on is not marked at all.
+    // A worker that has just finished this step sees the mark and ends itself; one that has
+    // moved on is not marked at all.
     if (InterlockedCompareExchange64(&slot.state, state | kEnding, state) != state) return;
     const LONG job = JobOf(state);
     if (job < shared->count) ++handlePassCounters.probeTimeouts;
@@ -208,17 +210,16 @@ void ProbePool::MarkToEnd(std::size_t at, LONG64 state, LONGLONG now) {
     worker.job = job;
     worker.since = now;
     worker.terminated = false;
-    TerminateWhenSafe(at, now);
 }
 
-void ProbePool::TerminateWhenSafe(std::size_t at, LONGLONG now) {
-    Slot& slot = shared->slots[at];
+void ProbePool::TerminateIfBlocked(std::size_t at, LONGLONG now) {
     Worker& worker = workers[at];
-    const LONG64 state = Fetch(slot.state);
-    const bool blocked = state >= 0 && (state & kInQuery) &&
-                         now - Fetch(slot.queryStartedAt) >= kBlockedForEndMs * ticksPerMs;
-    if (state != kParked && !blocked) return;
+    // After the mark it can only still be in the query it was in, or ending itself.
+    const LONG64 state = Fetch(shared->slots[at].state);
+    if (state < 0 || !(state & kInQuery) || now - worker.since < kBlockedForEndMs * ticksPerMs)
+        return;
     TerminateThread(worker.thread, 0);
+    ++handlePassCounters.threadsTerminated;
     worker.terminated = true;
 }
 
@@ -273,10 +274,8 @@ void ProbePool::CheckEnded(std::size_t at, LONGLONG now, bool stopping) {
         return;
     }
     if (worker.phase != Worker::Phase::Dying) return;
-    if (!worker.terminated) TerminateWhenSafe(at, now);
-    // A worker marked to end never ends by itself: it parks, and ends once terminated.
-    const bool ended =
-        worker.terminated && probeThreadCalls.waitForThread(worker.thread, 0) == WAIT_OBJECT_0;
+    if (!worker.terminated) TerminateIfBlocked(at, now);
+    const bool ended = probeThreadCalls.waitForThread(worker.thread, 0) == WAIT_OBJECT_0;
     if (worker.job < s.count && !decided[worker.job]) {
         // What it really did: an item it finished before it stopped keeps its answer.
         if (Fetch(s.items[worker.job].state) == kFinished)

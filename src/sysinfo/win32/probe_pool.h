@@ -9,11 +9,11 @@
 // thread of its own.
 //
 // Ending a thread from outside is the dangerous part; four rules make it safe:
-// - a worker is ended only while it works on a known handle, never while it starts, passes
-//   between handles or ends (the loader lock or the runtime's locks may be held then);
-// - it is first marked, so that it takes nothing more, and terminated only where it holds
-//   nothing of the platform's: parked after the mark, or blocked in a query (under Wine a
-//   thread ended inside the platform's own code can leave a lock of the process held for good);
+// - a worker is told to stop only while it works on a known handle, never while it starts,
+//   passes between handles or ends (the loader lock or the runtime's locks may be held then);
+// - told to stop, it takes nothing more and ends itself at its next step; only one still
+//   blocked in its query well after that is terminated, never one inside the platform's own
+//   code (under Wine a thread ended there can leave a lock of the process held for good);
 // - what it did is read from the shared records once its end is confirmed, not guessed before;
 // - whatever a worker that cannot be confirmed ended may still touch is never freed.
 
@@ -106,7 +106,7 @@ class ProbePool {
     void Watch(LONGLONG now);
     void EndOverdue(LONGLONG now);
     void MarkToEnd(std::size_t at, LONG64 state, LONGLONG now);
-    void TerminateWhenSafe(std::size_t at, LONGLONG now);
+    void TerminateIfBlocked(std::size_t at, LONGLONG now);
     void CheckEnded(std::size_t at, LONGLONG now, bool stopping);
     void AfterEnd(std::size_t at);
     bool StartWorkers(bool stopping);

@@ -27,10 +27,10 @@ constexpr LONG kNameSkipped = 5;  // the filter says it cannot be a looked-for f
 // What a worker is doing, as it shares it with the caller in one 64-bit word: between jobs,
 // or on a job (an item's index, or the number of items plus a close's place in the queue) in
 // its n-th platform query or between two (bit 0 set while inside one). The caller marks a
-// worker that has to be ended by setting kEnding; the worker's next step then fails and it
-// parks, taking nothing more.
+// worker that has to stop by setting kEnding; the worker's next step then fails and it ends
+// itself, taking nothing more.
 constexpr LONG64 kIdle = -1;
-constexpr LONG64 kParked = -2;
+constexpr LONG64 kLeaving = -2;
 constexpr LONG64 kEnding = 1LL << 62;
 constexpr LONG64 kInQuery = 1;
 inline LONG64 OnJob(LONG job, LONG query) {
@@ -105,8 +105,7 @@ struct ProbePool::Slot {
     Shared* shared = nullptr;
     LONG64 state = probe::kIdle;
     LONG jobsBegun = 0;
-    LONG64 startedAt = 0;       // performance counter, when the current job began
-    LONG64 queryStartedAt = 0;  // and when its current (or last) query began
+    LONG64 startedAt = 0;  // performance counter, when the current job began
     unsigned char* reply = nullptr;
     ULONG replyLength = 0;
 };

@@ -152,6 +152,7 @@ TEST_F(ProbePoolTest, ProbesEndingAroundTheLimitNeverStallARoundNorLoseAnAnswerT
     const int rounds = 6;
     int finished = 0, timedOut = 0;
     StallWatch watch;
+    const HandlePassCounters before = handlePassCounters;
     for (int round = 0; round < rounds; ++round) {
         const int firstCall = StraddlingFileQuery::count.load();
         std::vector<ProbeOutcome> outcomes;
@@ -190,6 +191,9 @@ TEST_F(ProbePoolTest, ProbesEndingAroundTheLimitNeverStallARoundNorLoseAnAnswerT
     // Both kinds of answer occurred: the spread really straddles the limit.
     EXPECT_GT(finished, 0);
     EXPECT_GT(timedOut, 0);
+    // Every query returned in the end, so every worker told to stop ended itself: none was
+    // terminated (a thread terminated from outside keeps its stack for good under Wine).
+    EXPECT_EQ(handlePassCounters.threadsTerminated, before.threadsTerminated);
 }
 
 TEST_F(ProbePoolTest, DecidesAHungItemWithoutWaitingForAnEndThatCannotBeConfirmed) {
@@ -345,6 +349,7 @@ TEST_F(ProbePoolTest, HundredsOfTimeOutsAndGiveUpsLeakNoThreadAndOnlyWhatAGivenU
     const HandlePassCounters before = handlePassCounters;
     for (int i = 0; i < 20; ++i) round();
     EXPECT_EQ(handlePassCounters.probeTimeouts - before.probeTimeouts, 200u);
+    EXPECT_EQ(handlePassCounters.threadsTerminated - before.threadsTerminated, 200u);
     EXPECT_EQ(OwnHandleCount(), ownHandles);
     EXPECT_EQ(OwnThreadCount(), threads);
     // Pools that give up a worker whose end cannot be confirmed leave what that worker might
