@@ -38,11 +38,12 @@ constexpr LONGLONG kIdleCheckMs = 10;
 // process in places (the handle cache around every server request of NtClose and
 // NtDuplicateObject, the allocator) that a thread terminated there leaves held for good.
 // Waiting lets a slow query that does return end its thread cleanly: under Wine a thread
-// terminated from outside keeps its stack for good.
+// terminated from outside keeps its stack for good. Once the pool stops, no row waits any
+// more but the caller does, and a query that has run this long in all is ended at once.
 constexpr LONGLONG kBlockedForEndMs = 100;
 // The item of a worker marked to end is decided this long after the mark even when the
 // worker's end cannot be confirmed yet, so that no row waits for the confirmation.
-constexpr LONGLONG kDecideWithoutEndMs = 30;
+constexpr LONGLONG kDecideWithoutEndMs = 10;
 // A worker that has not ended this long after it was marked to end, or after the pool stopped,
 // is given up: everything it might still touch stays allocated for good. Once the pool stops,
 // a marked one is given up sooner: its item is long decided, and waiting longer for a thread
@@ -212,12 +213,14 @@ void ProbePool::MarkToEnd(std::size_t at, LONG64 state, LONGLONG now) {
     worker.terminated = false;
 }
 
-void ProbePool::TerminateIfBlocked(std::size_t at, LONGLONG now) {
+void ProbePool::TerminateIfBlocked(std::size_t at, LONGLONG now, bool stopping) {
     Worker& worker = workers[at];
+    Slot& slot = shared->slots[at];
     // After the mark it can only still be in the query it was in, or ending itself.
-    const LONG64 state = Fetch(shared->slots[at].state);
-    if (state < 0 || !(state & kInQuery) || now - worker.since < kBlockedForEndMs * ticksPerMs)
-        return;
+    const LONG64 state = Fetch(slot.state);
+    if (state < 0 || !(state & kInQuery)) return;
+    const LONGLONG since = stopping ? Fetch(slot.queryStartedAt) : worker.since;
+    if (now - since < kBlockedForEndMs * ticksPerMs) return;
     TerminateThread(worker.thread, 0);
     ++handlePassCounters.threadsTerminated;
     worker.terminated = true;
@@ -274,7 +277,7 @@ void ProbePool::CheckEnded(std::size_t at, LONGLONG now, bool stopping) {
         return;
     }
     if (worker.phase != Worker::Phase::Dying) return;
-    if (!worker.terminated) TerminateIfBlocked(at, now);
+    if (!worker.terminated) TerminateIfBlocked(at, now, stopping);
     const bool ended = probeThreadCalls.waitForThread(worker.thread, 0) == WAIT_OBJECT_0;
     if (worker.job < s.count && !decided[worker.job]) {
         // What it really did: an item it finished before it stopped keeps its answer.

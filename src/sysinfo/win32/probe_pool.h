@@ -106,7 +106,7 @@ class ProbePool {
     void Watch(LONGLONG now);
     void EndOverdue(LONGLONG now);
     void MarkToEnd(std::size_t at, LONG64 state, LONGLONG now);
-    void TerminateIfBlocked(std::size_t at, LONGLONG now);
+    void TerminateIfBlocked(std::size_t at, LONGLONG now, bool stopping);
     void CheckEnded(std::size_t at, LONGLONG now, bool stopping);
     void AfterEnd(std::size_t at);
     bool StartWorkers(bool stopping);

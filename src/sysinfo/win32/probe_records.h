@@ -105,7 +105,8 @@ struct ProbePool::Slot {
     Shared* shared = nullptr;
     LONG64 state = probe::kIdle;
     LONG jobsBegun = 0;
-    LONG64 startedAt = 0;  // performance counter, when the current job began
+    LONG64 startedAt = 0;       // performance counter, when the current job began
+    LONG64 queryStartedAt = 0;  // and when its current (or last) query began
     unsigned char* reply = nullptr;
     ULONG replyLength = 0;
 };

@@ -38,6 +38,7 @@ class JobSteps {
     }
     void EnterQuery() {
         const LONG64 from = OnJob(job, query++);
+        InterlockedExchange64(&slot.queryStartedAt, Ticks());
         Step(from, OnJob(job, query) | kInQuery);
     }
     void LeaveQuery() { Step(OnJob(job, query) | kInQuery, OnJob(job, query)); }
