@@ -120,6 +120,11 @@ class TypeLearning {
     TypeLearning(const std::vector<HandleEntry>& table, const std::string& typeFilter,
                  SnapshotSources& sources)
         : table(table), typeFilter(typeFilter), sources(sources) {}
+    TypeLearning(const TypeLearning&) = delete;
+    TypeLearning& operator=(const TypeLearning&) = delete;
+    ~TypeLearning() {
+        for (auto& [row, copy] : kept) CloseHandle(copy);
+    }
 
     // With `ownOnly`, only our own handles are asked (Unknown when there is none). A copy made
     // to learn a type that turns out to be the filtered one is kept (by row), so that no
@@ -175,10 +180,6 @@ class TypeLearning {
         HANDLE copy = found->second;
         kept.erase(found);
         return copy;
-    }
-
-    ~TypeLearning() {
-        for (auto& [row, copy] : kept) CloseHandle(copy);
     }
 
   private:

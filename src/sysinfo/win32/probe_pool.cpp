@@ -25,6 +25,7 @@ constexpr ULONG kLargestNameReply = sizeof(UNICODE_STRING) + 0x10000;
 // those that do not fit are asked again, as names too long for a reply are).
 constexpr LONG kNameUnitsPerItem = 128;
 constexpr LONG kLeastNameUnits = 64 * 1024;
+constexpr LONG kMostNameUnits = 64 * 1024 * 1024;
 constexpr SIZE_T kProbeStackReserve = 64 * 1024;
 
 // How often the caller looks at the workers while it waits.
@@ -114,7 +115,8 @@ ProbePool::ProbePool(std::vector<ProbeItem> requests, ProbePoolOptions givenOpti
     const std::size_t replyWords = (replyLength + sizeof(ULONG_PTR) - 1) / sizeof(ULONG_PTR);
     if (s.naming) {
         s.replies.reset(new ULONG_PTR[replyWords * s.slotCount]);
-        s.namesCapacity = std::max(kLeastNameUnits, s.count * kNameUnitsPerItem);
+        s.namesCapacity = static_cast<LONG>(std::clamp<LONGLONG>(
+            static_cast<LONGLONG>(s.count) * kNameUnitsPerItem, kLeastNameUnits, kMostNameUnits));
         s.names.reset(new wchar_t[static_cast<std::size_t>(s.namesCapacity)]);
     }
     for (std::size_t i = 0; i < s.slotCount; ++i) {
@@ -124,8 +126,8 @@ ProbePool::ProbePool(std::vector<ProbeItem> requests, ProbePoolOptions givenOpti
             s.slots[i].replyLength = replyLength;
         }
     }
-    // Every item leaves one copy at most to be closed; a close taken again after its worker
-    // was ended before it began adds one, at most once per slot and time-out.
+    // Every item leaves one copy at most to be closed; the rest is room for a close queued again
+    // because its worker ended before it took the copy.
     s.closesCapacity = s.count + static_cast<LONG>(s.slotCount) + 16;
     s.closes.reset(new PVOID[static_cast<std::size_t>(s.closesCapacity)]());
     s.progress = probeThreadCalls.createEvent(nullptr, FALSE, FALSE, nullptr);
