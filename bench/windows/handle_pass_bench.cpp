@@ -3,7 +3,13 @@
 // run cost: wall time, processes opened, handles copied, probe threads started, time-outs, and
 // beside it the platform's floor for the same handles, measured right before.
 //   handle-pass-bench.exe [--processes N] [--files N] [--pipes N] [--holders N] [--blocked N]
-//                         [--runs N] [--all-names]
+//                         [--runs N] [--all-names] [--soak ROUNDS] [--slow N]
+// With --soak, that many rounds of the pass follow in which the probes of N more handles
+// (--slow, 100 by default) answer only after 90 to 130 ms, around the time limit, beside the
+// real ones and those that never answer: it prints per round and in sum the time-outs, the
+// longest any single row kept the pass waiting once its probe had begun, the threads started,
+// the hits, and stalls (rounds in which a row waited a second or more; a round that does not
+// end within a minute ends the benchmark with exit code 3).
 #include <windows.h>
 
 #include <algorithm>
@@ -36,24 +42,37 @@ struct Load {
     int holders = 3;  // processes that hold the target
     int blocked = 10;
     int runs = 7;
+    int soakRounds = 0;
+    int slow = 100;
 };
 
 win32::NtQueryInformationFileFn realFileQuery = nullptr;
+volatile LONG soaking = 0;
+volatile LONG slowCalls = 0;
 
-// Stands in for a handle whose name query hangs: files whose name starts with "blocked-" never
-// answer. Runs on the probe worker, which is terminated when it does not finish in time.
-NTSTATUS NTAPI SometimesBlockingFileQuery(HANDLE file, PIO_STATUS_BLOCK block, PVOID buffer,
-                                          ULONG length, ULONG infoClass) {
+// Whether a successful file-name answer holds `marker`.
+bool AnswerHolds(NTSTATUS status, PVOID buffer, ULONG length, const wchar_t* marker) {
+    if (status != 0 || length < sizeof(ULONG)) return false;
+    const auto* info = static_cast<const FILE_NAME_INFORMATION*>(buffer);
+    const ULONG units = std::min<ULONG>(info->FileNameLength / sizeof(WCHAR),
+                                        (length - sizeof(ULONG)) / sizeof(WCHAR));
+    const ULONG markerUnits = static_cast<ULONG>(wcslen(marker));
+    for (ULONG i = 0; i + markerUnits <= units; ++i)
+        if (std::memcmp(info->FileName + i, marker, markerUnits * sizeof(WCHAR)) == 0) return true;
+    return false;
+}
+
+// Stands in for handles whose name query hangs: files whose name starts with "blocked-" never
+// answer. While soaking, files whose name starts with "slow-" answer after 90 to 130 ms, as a
+// slow share or a busy pipe does. Runs on the probe worker, which is terminated when it does not
+// finish in time, so it calls nothing but the platform.
+NTSTATUS NTAPI ScriptedFileQuery(HANDLE file, PIO_STATUS_BLOCK block, PVOID buffer, ULONG length,
+                                 ULONG infoClass) {
     const NTSTATUS status = realFileQuery(file, block, buffer, length, infoClass);
-    if (status == 0 && length >= sizeof(ULONG)) {
-        const auto* info = static_cast<const FILE_NAME_INFORMATION*>(buffer);
-        const ULONG units = std::min<ULONG>(info->FileNameLength / sizeof(WCHAR),
-                                            (length - sizeof(ULONG)) / sizeof(WCHAR));
-        static const wchar_t marker[] = L"\\blocked-";
-        const ULONG markerUnits = static_cast<ULONG>(wcslen(marker));
-        for (ULONG i = 0; i + markerUnits <= units; ++i)
-            if (std::memcmp(info->FileName + i, marker, markerUnits * sizeof(WCHAR)) == 0)
-                Sleep(INFINITE);
+    if (AnswerHolds(status, buffer, length, L"\\blocked-")) Sleep(INFINITE);
+    if (soaking && AnswerHolds(status, buffer, length, L"\\slow-")) {
+        const auto call = static_cast<unsigned>(InterlockedIncrement(&slowCalls));
+        Sleep(90 + (call * 2654435761u >> 16) % 41);
     }
     return status;
 }
@@ -154,6 +173,70 @@ int Option(int argc, char** argv, const char* name, int fallback) {
     return fallback;
 }
 
+// What one pass cost, as the usage query runs it.
+struct Pass {
+    double wall = 0, snapshot = 0, visit = 0, close = 0;
+    std::size_t rows = 0, named = 0, hits = 0;
+    win32::HandlePassCounters counts;  // this pass's alone
+};
+
+Pass RunPass(const std::string& target, const std::string& deviceForm, bool allNames) {
+    const std::string wineForm = "\\??\\" + target;
+    SilentMessages messages;
+    Pass pass;
+    const win32::HandlePassCounters before = win32::handlePassCounters;
+    win32::handlePassCounters.longestWaitUs = 0;
+    LARGE_INTEGER start, taken, visited, end;
+    QueryPerformanceCounter(&start);
+    {
+        auto snapshot = win32::TakeFileHandleSnapshot(messages);
+        // As the usage query does: only handles that may be the target need naming.
+        if (!allNames) snapshot->LimitNamesTo({{deviceForm, target}});
+        QueryPerformanceCounter(&taken);
+        pass.rows = snapshot->Count();
+        snapshot->VisitNames([&](ProcessId, bool isNamed, const std::string& name) {
+            pass.named += isNamed;
+            pass.hits +=
+                isNamed && (SameIgnoringCase(name, wineForm) || SameIgnoringCase(name, deviceForm));
+            return true;
+        });
+        QueryPerformanceCounter(&visited);
+    }  // the snapshot closes its copies here
+    QueryPerformanceCounter(&end);
+    pass.wall = Millis(start, end);
+    pass.snapshot = Millis(start, taken);
+    pass.visit = Millis(taken, visited);
+    pass.close = Millis(visited, end);
+    const win32::HandlePassCounters& after = win32::handlePassCounters;
+    pass.counts.processesOpened = after.processesOpened - before.processesOpened;
+    pass.counts.handlesCopied = after.handlesCopied - before.handlesCopied;
+    pass.counts.threadsCreated = after.threadsCreated - before.threadsCreated;
+    pass.counts.threadsTerminated = after.threadsTerminated - before.threadsTerminated;
+    pass.counts.probeTimeouts = after.probeTimeouts - before.probeTimeouts;
+    pass.counts.longestWaitUs = after.longestWaitUs;
+    return pass;
+}
+
+// Ends the benchmark when a soak round does not end: a stalled pass never returns.
+volatile LONG roundsDone = 0;
+
+DWORD WINAPI StallWatch(LPVOID) {
+    LONG seen = -1;
+    ULONGLONG since = GetTickCount64();
+    for (;;) {
+        Sleep(250);
+        const LONG done = roundsDone;
+        if (done != seen) {
+            seen = done;
+            since = GetTickCount64();
+        } else if (GetTickCount64() - since > 60000) {
+            std::printf("stall: round %ld did not end within 60 s\n", static_cast<long>(done + 1));
+            std::fflush(stdout);
+            ExitProcess(3);
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -164,6 +247,8 @@ int main(int argc, char** argv) {
     load.holders = Option(argc, argv, "--holders", load.holders);
     load.blocked = Option(argc, argv, "--blocked", load.blocked);
     load.runs = std::max(1, Option(argc, argv, "--runs", load.runs));
+    load.soakRounds = std::max(0, Option(argc, argv, "--soak", load.soakRounds));
+    load.slow = load.soakRounds > 0 ? std::max(0, Option(argc, argv, "--slow", load.slow)) : 0;
     bool allNames = false;  // --all-names: name every handle, as a visit without a limit does
     for (int i = 1; i < argc; ++i) allNames |= std::strcmp(argv[i], "--all-names") == 0;
 
@@ -185,7 +270,7 @@ int main(int argc, char** argv) {
             if ((k * load.processes / n + offset) % load.processes == p) return k;
         return -1;
     };
-    int blockedMade = 0, pipesMade = 0, targetHolders = 0;
+    int blockedMade = 0, pipesMade = 0, targetHolders = 0, slowMade = 0;
     for (int p = 0; p < load.processes; ++p) {
         std::vector<std::string> options;
         for (const std::string& file : files) {
@@ -208,6 +293,12 @@ int main(int argc, char** argv) {
             options.push_back(target);
             ++targetHolders;
         }
+        // The slow ones, round robin: several per process, next to each other.
+        for (int k = p; k < load.slow; k += load.processes) {
+            options.push_back("--file");
+            options.push_back(folder.MakeFile("slow-" + std::to_string(k) + ".txt"));
+            ++slowMade;
+        }
         auto holder = std::make_unique<HolderProcess>(options, 30000);
         if (!holder->Started()) {
             std::fprintf(stderr, "helper %d did not start\n", p);
@@ -215,70 +306,72 @@ int main(int argc, char** argv) {
         }
         holders.push_back(std::move(holder));
     }
-    const std::string wineForm = "\\??\\" + target;
     char device[512] = {};
     QueryDosDeviceA(target.substr(0, 2).c_str(), device, sizeof(device));
     const std::string deviceForm = std::string(device) + target.substr(2);
 
     realFileQuery = win32::NtApi.NtQueryInformationFile;
-    win32::NtApi.NtQueryInformationFile = SometimesBlockingFileQuery;
+    win32::NtApi.NtQueryInformationFile = ScriptedFileQuery;
 
     // One holder process keeps at most one blocked pipe (both ends are "File" handles).
     std::printf(
         "load: %d processes x %d files, %d blocked pipes, target held by %d, "
-        "%d blocked file-name queries\n",
+        "%d blocked file-name queries",
         load.processes, load.files, pipesMade, targetHolders, blockedMade);
-    std::printf("%4s %9s %9s %6s %11s %8s %8s %7s %7s %11s %9s %7s %8s %4s\n", "run", "wall ms",
+    if (slowMade > 0) std::printf(", %d slow ones while soaking", slowMade);
+    std::printf("\n%4s %9s %9s %6s %11s %8s %8s %7s %7s %11s %9s %7s %8s %4s\n", "run", "wall ms",
                 "floor ms", "ratio", "snapshot ms", "visit ms", "close ms", "rows", "named",
                 "OpenProcess", "Duplicate", "threads", "timeouts", "hits");
     std::vector<double> walls, floors, ratios;
-    SilentMessages messages;
     for (int run = 0; run < load.runs; ++run) {
         const double floor = MeasureFloor(static_cast<int>(win32::ProbePoolSize));
-        const win32::HandlePassCounters before = win32::handlePassCounters;
-        LARGE_INTEGER frequency, start, taken, visited, end;
-        QueryPerformanceFrequency(&frequency);
-        QueryPerformanceCounter(&start);
-        std::size_t rows = 0, named = 0, hits = 0;
-        {
-            auto snapshot = win32::TakeFileHandleSnapshot(messages);
-            // As the usage query does: only handles that may be the target need naming.
-            if (!allNames) snapshot->LimitNamesTo({{deviceForm, target}});
-            QueryPerformanceCounter(&taken);
-            rows = snapshot->Count();
-            snapshot->VisitNames([&](ProcessId, bool isNamed, const std::string& name) {
-                named += isNamed;
-                hits += isNamed &&
-                        (SameIgnoringCase(name, wineForm) || SameIgnoringCase(name, deviceForm));
-                return true;
-            });
-            QueryPerformanceCounter(&visited);
-        }  // the snapshot closes its copies here
-        QueryPerformanceCounter(&end);
-        const double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
-                          static_cast<double>(frequency.QuadPart);
-        const auto millis = [&](const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
-            return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) /
-                   static_cast<double>(frequency.QuadPart);
-        };
-        walls.push_back(ms);
+        const Pass pass = RunPass(target, deviceForm, allNames);
+        walls.push_back(pass.wall);
         floors.push_back(floor);
-        ratios.push_back(ms / floor);
-        const win32::HandlePassCounters& after = win32::handlePassCounters;
+        ratios.push_back(pass.wall / floor);
         std::printf(
             "%4d %9.1f %9.1f %6.2f %11.1f %8.1f %8.1f %7zu %7zu %11zu %9zu %7zu %8zu %4zu\n",
-            run + 1, ms, floor, ms / floor, millis(start, taken), millis(taken, visited),
-            millis(visited, end), rows, named, after.processesOpened - before.processesOpened,
-            after.handlesCopied - before.handlesCopied,
-            after.threadsCreated - before.threadsCreated,
-            after.probeTimeouts - before.probeTimeouts, hits);
+            run + 1, pass.wall, floor, pass.wall / floor, pass.snapshot, pass.visit, pass.close,
+            pass.rows, pass.named, pass.counts.processesOpened, pass.counts.handlesCopied,
+            pass.counts.threadsCreated, pass.counts.probeTimeouts, pass.hits);
         std::fflush(stdout);
     }
-    win32::NtApi.NtQueryInformationFile = realFileQuery;
     std::printf("median wall time: %.1f ms over %d runs\n", Median(walls), load.runs);
     std::printf(
         "median floor (copy + probe + close of every file handle, %zu bare threads): "
         "%.1f ms; median ratio wall / floor: %.2f\n",
         win32::ProbePoolSize, Median(floors), Median(ratios));
+
+    if (load.soakRounds > 0) {
+        std::printf("soak: %d rounds, %d probes answering after 90-130 ms (limit %lu ms)\n",
+                    load.soakRounds, slowMade, static_cast<unsigned long>(win32::ProbeTimeLimitMs));
+        std::printf("%5s %9s %7s %8s %12s %7s %10s %4s\n", "round", "wall ms", "rows", "timeouts",
+                    "longest wait", "threads", "terminated", "hits");
+        soaking = 1;
+        HANDLE watch = CreateThread(nullptr, 0, StallWatch, nullptr, 0, nullptr);
+        std::size_t timeouts = 0, threads = 0, terminated = 0, longest = 0;
+        int stalls = 0, lostHits = 0;
+        for (int round = 0; round < load.soakRounds; ++round) {
+            const Pass pass = RunPass(target, deviceForm, allNames);
+            InterlockedIncrement(&roundsDone);
+            timeouts += pass.counts.probeTimeouts;
+            threads += pass.counts.threadsCreated;
+            terminated += pass.counts.threadsTerminated;
+            longest = std::max(longest, pass.counts.longestWaitUs);
+            stalls += pass.counts.longestWaitUs >= 1000000;
+            lostHits += pass.hits != static_cast<std::size_t>(targetHolders);
+            std::printf("%5d %9.1f %7zu %8zu %9.1f ms %7zu %10zu %4zu\n", round + 1, pass.wall,
+                        pass.rows, pass.counts.probeTimeouts, pass.counts.longestWaitUs / 1000.0,
+                        pass.counts.threadsCreated, pass.counts.threadsTerminated, pass.hits);
+            std::fflush(stdout);
+        }
+        soaking = 0;
+        if (watch) CloseHandle(watch);  // it ends with the process
+        std::printf(
+            "soak: %d rounds, %d stalls, %zu time-outs, longest wait of a row %.1f ms, "
+            "%zu threads created, %zu terminated, %d rounds that missed a hit\n",
+            load.soakRounds, stalls, timeouts, longest / 1000.0, threads, terminated, lostHits);
+    }
+    win32::NtApi.NtQueryInformationFile = realFileQuery;
     return 0;
 }

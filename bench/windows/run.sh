@@ -3,6 +3,7 @@
 #   bench/windows/run.sh [BUILD_DIR] [-- BENCH OPTIONS...]
 # Options of the benchmark: --processes N --files N --pipes N --holders N --blocked N --runs N
 #   --all-names (name every handle instead of only those that may be the target)
+#   --soak ROUNDS --slow N (that many more passes with N probes answering around the time limit)
 # BENCH=query-bench runs the whole-query benchmark instead (same load options, and --mapped N).
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)

@@ -56,9 +56,10 @@ class HitReporter {
         for (const auto& [processId, paths] : reportedPaths) {
             // Fewer paths than targets cannot cover them all (a folder's thousands of entries).
             if (paths.size() < shown.size()) continue;
+            const std::set<std::string>& seen = paths;  // a binding clang 14 lets lambdas use
             const bool every =
                 std::all_of(shown.begin(), shown.end(),
-                            [&](const std::string* path) { return paths.count(*path) != 0; });
+                            [&](const std::string* path) { return seen.count(*path) != 0; });
             if (every) all.push_back(processId);
         }
         return all;

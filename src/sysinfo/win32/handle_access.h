@@ -1,6 +1,8 @@
 #pragma once
 // The counters that tell what the handle pass costs: processes opened and handles copied (by
-// OpenProcessForDuplicate and DuplicateIntoSelf), probe threads started, probes timed out.
+// OpenProcessForDuplicate and DuplicateIntoSelf), probe threads started and terminated (a worker
+// told to stop ends itself unless it is blocked in a query), probes timed out, and the longest
+// the caller had to wait for one handle once its probe had begun.
 
 #include <cstddef>
 
@@ -11,7 +13,9 @@ struct HandlePassCounters {
     std::size_t processesOpened = 0;
     std::size_t handlesCopied = 0;
     std::size_t threadsCreated = 0;
+    std::size_t threadsTerminated = 0;
     std::size_t probeTimeouts = 0;
+    std::size_t longestWaitUs = 0;  // the largest, not a sum: reset it to measure a stretch
 };
 
 extern HandlePassCounters handlePassCounters;

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "sysinfo/win32/name_probe.h"
 #include "sysinfo/win32/nt_api.h"
+#include "sysinfo/win32/probe_pool.h"
 
 namespace vesperlin::win32 {
 
@@ -17,46 +17,48 @@ std::string FormatIdentifier(const char* format, DWORD identifier) {
     return text;
 }
 
+// A file is probed and named by a worker of a pool of one, under the time limit: any question
+// about a file object may hang, its name query as much as its probe.
+bool QueryFileName(HANDLE handle, std::string& name, DWORD owner) {
+    ProbeItem item;
+    std::shared_ptr<const void> ownerProcess;
+    if (!SingleProbeItem(handle, owner, item, ownerProcess)) return false;
+    ProbePoolOptions options;
+    options.naming = true;
+    options.keepAlive = std::move(ownerProcess);
+    options.workers = 1;
+    options.largeReplies = true;
+    ProbePool pool({item}, std::move(options));
+    return pool.TakeName(0, name);
+}
+
 }  // namespace
 
 bool QueryLocalObjectName(HANDLE local, std::string& name) {
     ObjectReply reply;
-    return QueryLocalObjectName(local, name, reply);
-}
-
-bool QueryLocalObjectName(HANDLE local, std::string& name, ObjectReply& reply) {
     if (!QueryObjectInformation(local, kObjectNameInformation, reply)) return false;
     return ReadCountedReplyText(reply, name);
 }
 
-bool QueryLocalHandleName(HANDLE local, ObjectTypeNumber type, std::string& name) {
+bool QueryHandleName(HANDLE handle, ObjectTypeNumber type, std::string& name, DWORD owner) {
     if (!ntApiBound) return false;
+    if (type == FileTypeNumber) return QueryFileName(handle, name, owner);
+    BroughtHandle brought(handle, owner);
+    if (!brought.Ok()) return false;
     const DWORD self = GetCurrentProcessId();
     if (type == ProcessTypeNumber) {
         DWORD processId = 0;
-        GetProcessIdOfHandle(local, processId, self);  // 0 when the query fails
+        GetProcessIdOfHandle(brought.Get(), processId, self);  // 0 when the query fails
         name = FormatIdentifier("PID: 0x%X", processId);
         return true;
     }
     if (type == ThreadTypeNumber) {
         DWORD threadId = 0;
-        GetThreadIdOfHandle(local, threadId, self);
+        GetThreadIdOfHandle(brought.Get(), threadId, self);
         name = FormatIdentifier("TID: 0x%X", threadId);
         return true;
     }
-    if (type == FileTypeNumber && ProbeLocalFileName(local) == ProbeOutcome::TimedOut) {
-        // Its name query would block us as it blocked the probe.
-        name.clear();
-        return true;
-    }
-    return QueryLocalObjectName(local, name);
-}
-
-bool QueryHandleName(HANDLE handle, ObjectTypeNumber type, std::string& name, DWORD owner) {
-    if (!ntApiBound) return false;
-    BroughtHandle brought(handle, owner);
-    if (!brought.Ok()) return false;
-    return QueryLocalHandleName(brought.Get(), type, name);
+    return QueryLocalObjectName(brought.Get(), name);
 }
 
 bool ResolveHandleName(HANDLE handle, std::string& name, DWORD owner) {

@@ -1,7 +1,8 @@
 #pragma once
-// The file-name probe: asks a file handle for its name on a worker thread that gets a fixed
-// time and is terminated when it has not finished, because name queries on some handles (a
-// synchronous pipe with a blocked reader) never return.
+// The file-name probe of one handle: its file name is asked on a worker thread that gets a
+// fixed time and is terminated when it has not finished, because name queries on some
+// handles (a synchronous pipe with a blocked reader) never return. It runs on a probe pool of
+// one (probe_pool.h), the same engine that probes the handles of a whole snapshot.
 
 #include <windows.h>
 
@@ -9,24 +10,10 @@ namespace vesperlin::win32 {
 
 inline constexpr DWORD ProbeTimeLimitMs = 100;
 
-// Shared by the caller and its worker, and nothing else is. The worker writes `status` once,
-// after its native call has returned; the caller reads it only when the worker finished.
-struct FileNameProbe {
-    HANDLE handle = nullptr;
-    volatile LONG status = 0;
-};
-
-// The worker: one NtQueryInformationFile (file name information) with its reply on its own
-// stack, then the status into the record. It may be terminated at any instruction, so it
-// allocates nothing, takes no lock and calls nothing else.
-DWORD WINAPI FileNameProbeWorker(LPVOID probe);
-
 enum class ProbeOutcome { Finished, TimedOut, NotRun };
 
-// Brings `handle` (of process `owner`) over and probes it.
+// Brings `handle` (of process `owner`) over and probes it. NotRun when the native interface
+// is missing, the owner cannot be opened, or no worker could be started.
 ProbeOutcome ProbeFileName(HANDLE handle, DWORD owner);
-
-// Probes a handle that is already valid in our process.
-ProbeOutcome ProbeLocalFileName(HANDLE local);
 
 }  // namespace vesperlin::win32

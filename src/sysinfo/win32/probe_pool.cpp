@@ -1,424 +1,460 @@
 #include "sysinfo/win32/probe_pool.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "sysinfo/win32/handle_access.h"
-#include "sysinfo/win32/handle_names.h"
 #include "sysinfo/win32/nt_api.h"
-#include "sysinfo/win32/object_types.h"
+#include "sysinfo/win32/probe_records.h"
+#include "sysinfo/win32/unique_handle.h"
 #include "sysinfo/win32/wide_text.h"
 
 namespace vesperlin::win32 {
 
+using namespace probe;
+
+ProbeThreadCalls probeThreadCalls;
+
 namespace {
 
-constexpr ULONG kFileNameInformation = 9;
-constexpr ULONG kObjectNameInformation = 1;
-constexpr ULONG kProbeReplyLength = 4096;
-// A worker's object name reply; a longer name is left to the caller, whose buffer grows.
+// A worker's object name reply. A name that needs more is asked again by a pool of one whose
+// reply holds the longest counted string there is.
 constexpr ULONG kNameReplyLength = 8192;
+constexpr ULONG kLargestNameReply = sizeof(UNICODE_STRING) + 0x10000;
 // Room for the names of a naming pool, in UTF-16 units per item (names are rarely longer;
-// those that do not fit are left to the caller too).
+// those that do not fit are asked again, as names too long for a reply are).
 constexpr LONG kNameUnitsPerItem = 128;
 constexpr LONG kLeastNameUnits = 64 * 1024;
+constexpr LONG kMostNameUnits = 64 * 1024 * 1024;
 constexpr SIZE_T kProbeStackReserve = 64 * 1024;
-constexpr DWORD kTerminationWaitMs = 5000;
-// How often the caller looks for a worker stuck on one handle while it waits.
-constexpr DWORD kWatchIntervalMs = 10;
 
+// How often the caller looks at the workers while it waits.
+constexpr LONGLONG kWatchIntervalMs = 10;
+// A worker seen between jobs this long is asked whether it has ended (each asking costs a
+// round trip to the platform, so a worker that is merely passing between jobs is not asked).
+constexpr LONGLONG kIdleCheckMs = 10;
+// A worker marked to stop ends itself at its next step. One still inside the same platform
+// query this long after the mark is blocked in it and is terminated: a call that has run this
+// long waits, and is not in the platform's own code, which under Wine holds locks of the
+// process in places (the handle cache around every server request of NtClose and
+// NtDuplicateObject, the allocator) that a thread terminated there leaves held for good.
+// Waiting lets a slow query that does return end its thread cleanly: under Wine a thread
+// terminated from outside keeps its stack for good. Once the pool stops, no row waits any
+// more but the caller does, and a query that has run this long in all is ended at once.
+constexpr LONGLONG kBlockedForEndMs = 100;
+// The item of a worker marked to end is decided this long after the mark even when the
+// worker's end cannot be confirmed yet, so that no row waits for the confirmation.
+constexpr LONGLONG kDecideWithoutEndMs = 10;
+// A worker that has not ended this long after it was marked to end, or after the pool stopped,
+// is given up: everything it might still touch stays allocated for good. Once the pool stops,
+// a marked one is given up sooner: its item is long decided, and waiting longer for a thread
+// the platform cannot end rarely helps.
+constexpr LONGLONG kEndWaitMs = 5000;
+constexpr LONGLONG kEndWaitWhenStoppedMs = 500;
+// A worker that has begun no job this long after its start is not counted any more, and
+// another one is started in its place; after this many, no more are started.
+constexpr LONGLONG kStartWaitMs = 1000;
+constexpr int kMostFailedStarts = 3;
+// Being woken costs more than a probe: when the workers are behind, the caller sleeps until
+// they are this far ahead of it.
 constexpr LONG kAwaitAhead = 32;
 
-constexpr LONG kPending = 0;
-constexpr LONG kFinished = 1;
-
-// What a worker of a naming pool learned of an item's name.
-constexpr LONG kNameUnread = 0;     // not asked (the probe-only pool, or not reached)
-constexpr LONG kNameRead = 1;       // in the shared name store
-constexpr LONG kNameFailed = 2;     // the query failed: the item has no name
-constexpr LONG kNameForCaller = 3;  // too long for the worker: the copy stays open for the caller
-constexpr LONG kCopyFailed = 4;
-constexpr LONG kNameSkipped = 5;  // the filter says it cannot be a looked-for file
-
-// A read that sees what another thread stored with an interlocked write.
-LONG Fetch(const LONG volatile& value) {
-    return InterlockedCompareExchange(const_cast<LONG volatile*>(&value), 0, 0);
-}
-
 }  // namespace
 
-// One handle as the workers and the caller share it. A worker writes the fields after
-// `state` only before it sets `state` to kFinished; the caller reads them only after that, or
-// after the worker has been confirmed ended.
-struct ProbePool::Item {
-    HANDLE owner = nullptr;
-    HANDLE handle = nullptr;
-    HANDLE copy = nullptr;  // our copy while it is open
-    LONG state = kPending;
-    LONG status = 0;
-    LONG name = kNameUnread;
-    LONG nameOffset = 0;
-    LONG nameUnits = 0;
-    LONG copied = 0;
-};
-
-// Everything the workers touch. Allocated, sized and filled before the first worker starts and
-// never resized while one lives; deliberately leaked if a worker cannot be confirmed ended.
-struct ProbePool::Shared {
-    std::vector<Item> items;
-    LONG count = 0;
-    bool naming = false;
-    const NameTailFilter* filter = nullptr;
-    LONG next = 0;              // the next handle to take
-    LONG stop = 0;              // take no more handles
-    LONG awaited = -1;          // the handle the caller waits for
-    HANDLE progress = nullptr;  // set when the awaited handle is done
-    std::vector<Slot> slots;
-    std::unique_ptr<wchar_t[]> names;  // the names read, one after another
-    LONG namesCapacity = 0;
-    LONG namesUsed = 0;
-};
-
-struct ProbePool::Slot {
-    Shared* shared = nullptr;
-    LONG current = -1;  // the handle being worked on, -1 between handles
+// The caller's view of one slot.
+struct ProbePool::Worker {
+    enum class Phase { Empty, Running, Dying, Lost };
+    Phase phase = Phase::Empty;
     HANDLE thread = nullptr;
-    // Caller only: which handle it last saw this worker on, and since when.
-    LONG watchedItem = -1;
-    ULONGLONG watchedSince = 0;
-    alignas(8) unsigned char reply[kNameReplyLength];
+    LONG job = -1;            // Dying, Lost: the job it was marked to end on
+    LONGLONG since = 0;       // Running: when it was started; Dying: when it was marked
+    LONGLONG idleSeen = 0;    // Running: when it was first seen between jobs (0: at work)
+    bool counted = true;      // Running: one of the pool's workers (false once slow to start)
+    bool terminated = false;  // Dying: TerminateThread has been called
 };
 
-namespace {
-
-// Whether the path a finished probe read may belong to a looked-for file. A probe that failed,
-// or whose path did not fit, tells nothing: its handle is named as any other.
-bool ProbeAdmits(const NameTailFilter& filter, NTSTATUS status, const unsigned char* reply) {
-    if (status != 0) return true;
-    const auto* info = reinterpret_cast<const FILE_NAME_INFORMATION*>(reply);
-    if (info->FileNameLength > kProbeReplyLength - sizeof(ULONG)) return true;
-    return filter.Admits(reinterpret_cast<const char16_t*>(info->FileName),
-                         info->FileNameLength / sizeof(WCHAR));
-}
-
-// The object name of `local` into the shared store. Runs on a worker: no allocation, no lock.
-void ReadNameOnWorker(ProbePool::Shared& shared, ProbePool::Slot& slot, ProbePool::Item& item,
-                      HANDLE local) {
-    ULONG needed = 0;
-    const NTSTATUS status =
-        NtApi.NtQueryObject(local, kObjectNameInformation, slot.reply, kNameReplyLength, &needed);
-    if (status != 0) {
-        item.name = ObjectReplyTooSmall(status) ? kNameForCaller : kNameFailed;
-        return;
-    }
-    const auto* text = reinterpret_cast<const UNICODE_STRING*>(slot.reply);
-    const LONG units = text->Length / sizeof(wchar_t);
-    if (units == 0) {
-        item.nameUnits = 0;
-        item.name = kNameRead;
-        return;
-    }
-    // The text must lie inside the reply, as the caller's own query demands.
-    const auto* begin = reinterpret_cast<const unsigned char*>(text->Buffer);
-    const unsigned char* end = slot.reply + kNameReplyLength;
-    if (begin < slot.reply || begin > end || static_cast<ULONG>(end - begin) < text->Length) {
-        item.name = kNameFailed;
-        return;
-    }
-    LONG offset;
-    do {
-        offset = Fetch(shared.namesUsed);
-        if (offset > shared.namesCapacity - units) {
-            item.name = kNameForCaller;
-            return;
-        }
-    } while (InterlockedCompareExchange(&shared.namesUsed, offset + units, offset) != offset);
-    const wchar_t* from = text->Buffer;
-    wchar_t* to = shared.names.get() + offset;
-    for (LONG i = 0; i < units; ++i) to[i] = from[i];
-    item.nameOffset = offset;
-    item.nameUnits = units;
-    item.name = kNameRead;
-}
-
-// Takes handles until none is left. May be terminated at any instruction while it works on a
-// handle: it allocates nothing, takes no lock and calls only the platform's handle and query
-// functions and SetEvent. A copy is written by the platform straight into the item, so that
-// the caller finds and closes it even when the worker is ended right after the copy.
-DWORD WINAPI PooledProbeWorker(LPVOID parameter) {
-    auto* slot = static_cast<ProbePool::Slot*>(parameter);
-    ProbePool::Shared* shared = slot->shared;
-    IO_STATUS_BLOCK statusBlock;
-    alignas(8) unsigned char reply[kProbeReplyLength];
-    for (;;) {
-        if (Fetch(shared->stop)) break;
-        const LONG index = InterlockedIncrement(&shared->next) - 1;
-        if (index >= shared->count) break;
-        ProbePool::Item& item = shared->items[index];
-        InterlockedExchange(&slot->current, index);
-        HANDLE local = item.handle;
-        if (item.owner) {
-            if (DuplicateHandle(item.owner, item.handle, GetCurrentProcess(), &item.copy, 0, FALSE,
-                                DUPLICATE_SAME_ACCESS)) {
-                item.copied = 1;
-                local = item.copy;
-            } else {
-                item.copy = nullptr;
-                item.name = kCopyFailed;
-                local = nullptr;
-            }
-        }
-        if (local) {
-            item.status = NtApi.NtQueryInformationFile(local, &statusBlock, reply,
-                                                       kProbeReplyLength, kFileNameInformation);
-            if (shared->naming) {
-                if (shared->filter && !ProbeAdmits(*shared->filter, item.status, reply))
-                    item.name = kNameSkipped;
-                else
-                    ReadNameOnWorker(*shared, *slot, item, local);
-            }
-        }
-        // Done with the copy unless the caller still has to name it. It leaves the item before
-        // it is closed: a worker ended in between leaks it rather than have it closed twice.
-        HANDLE done = nullptr;
-        if (item.owner && item.name != kNameForCaller) {
-            done = item.copy;
-            item.copy = nullptr;
-        }
-        InterlockedExchange(&slot->current, -1);
-        InterlockedExchange(&item.state, kFinished);
-        if (Fetch(shared->awaited) == index) SetEvent(shared->progress);
-        if (done) CloseHandle(done);
-    }
-    return 0;
-}
-
-}  // namespace
-
-ProbePool::ProbePool(std::vector<HANDLE> handles, std::size_t workers)
-    : ProbePool(
-          [&] {
-              std::vector<Item> items(handles.size());
-              for (std::size_t i = 0; i < handles.size(); ++i) items[i].handle = handles[i];
-              return items;
-          }(),
-          false, nullptr, workers) {}
-
-ProbePool::ProbePool(std::vector<ProbeItem> requests, const NameTailFilter* filter,
-                     std::size_t workers)
-    : ProbePool(
-          [&] {
-              std::vector<Item> items(requests.size());
-              for (std::size_t i = 0; i < requests.size(); ++i) {
-                  items[i].owner = requests[i].owner;
-                  items[i].handle = requests[i].handle;
-              }
-              return items;
-          }(),
-          true, filter, workers) {}
-
-ProbePool::ProbePool(std::vector<Item> items, bool naming, const NameTailFilter* filter,
-                     std::size_t workers)
-    : shared(std::make_unique<Shared>()),
-      outcomes(items.size(), ProbeOutcome::NotRun),
-      decided(items.size(), false),
-      requests(items.size()) {
-    for (std::size_t i = 0; i < items.size(); ++i) requests[i] = {items[i].owner, items[i].handle};
-    shared->count = static_cast<LONG>(items.size());
-    shared->naming = naming;
-    shared->filter = filter;
-    // No more workers than handles: a worker that would find nothing to take is not started.
-    shared->slots.resize(std::max<std::size_t>(1, std::min(workers, items.size())));
-    shared->items = std::move(items);
-    if (naming) {
-        shared->namesCapacity = std::max(kLeastNameUnits, shared->count * kNameUnitsPerItem);
-        shared->names.reset(new wchar_t[static_cast<std::size_t>(shared->namesCapacity)]);
-    }
-    for (Slot& slot : shared->slots) slot.shared = shared.get();
-    shared->progress = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-}
-
-bool ProbePool::StartWorker(Slot& slot) {
-    slot.current = -1;
-    slot.watchedItem = -1;
-    slot.thread = CreateThread(nullptr, kProbeStackReserve, PooledProbeWorker, &slot,
-                               STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (!slot.thread) return false;
-    ++handlePassCounters.threadsCreated;
+bool SingleProbeItem(HANDLE handle, DWORD owner, ProbeItem& item,
+                     std::shared_ptr<const void>& keepAlive) {
+    item = {nullptr, handle, false};
+    if (owner == GetCurrentProcessId()) return true;  // ours: used in place
+    auto process = std::make_shared<UniqueKernelHandle>(OpenProcessForDuplicate(owner));
+    if (!*process) return false;
+    item.owner = process->get();
+    keepAlive = std::move(process);
     return true;
 }
 
-bool ProbePool::AnyWorkerAlive() {
-    for (Slot& slot : shared->slots)
-        if (slot.thread) return true;
-    return false;
+ProbePool::ProbePool(std::vector<ProbeItem> requests, ProbePoolOptions givenOptions)
+    : shared(std::make_unique<Shared>()),
+      outcomes(requests.size(), ProbeOutcome::NotRun),
+      decided(requests.size(), false),
+      options(std::move(givenOptions)) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    ticksPerMs = std::max<LONGLONG>(1, frequency.QuadPart / 1000);
+    Shared& s = *shared;
+    s.count = static_cast<LONG>(requests.size());
+    s.items.resize(requests.size());
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        s.items[i].owner = requests[i].owner;
+        s.items[i].handle = requests[i].handle;
+        if (requests[i].owned) s.items[i].copy = requests[i].handle;
+    }
+    s.naming = options.naming;
+    s.largeReplies = options.largeReplies;
+    // Held by the shared records alone, so that they go (or stay) with them.
+    s.filter = std::move(options.filter);
+    s.keepAlive = std::move(options.keepAlive);
+    // No more workers than items; three times as many slots, so that workers that were told to
+    // stop and have not ended yet do not keep replacements from starting.
+    options.workers = std::max<std::size_t>(1, std::min<std::size_t>(options.workers, s.count));
+    s.slotCount = 3 * options.workers;
+    s.slots.reset(new Slot[s.slotCount]);
+    workers.resize(s.slotCount);
+    const ULONG replyLength = options.largeReplies ? kLargestNameReply : kNameReplyLength;
+    const std::size_t replyWords = (replyLength + sizeof(ULONG_PTR) - 1) / sizeof(ULONG_PTR);
+    if (s.naming) {
+        s.replies.reset(new ULONG_PTR[replyWords * s.slotCount]);
+        s.namesCapacity = static_cast<LONG>(std::clamp<LONGLONG>(
+            static_cast<LONGLONG>(s.count) * kNameUnitsPerItem, kLeastNameUnits, kMostNameUnits));
+        s.names.reset(new wchar_t[static_cast<std::size_t>(s.namesCapacity)]);
+    }
+    for (std::size_t i = 0; i < s.slotCount; ++i) {
+        s.slots[i].shared = &s;
+        if (s.naming) {
+            s.slots[i].reply = reinterpret_cast<unsigned char*>(s.replies.get() + i * replyWords);
+            s.slots[i].replyLength = replyLength;
+        }
+    }
+    // Every item leaves one copy at most to be closed; the rest is room for a close queued again
+    // because its worker ended before it took the copy.
+    s.closesCapacity = s.count + static_cast<LONG>(s.slotCount) + 16;
+    s.closes.reset(new PVOID[static_cast<std::size_t>(s.closesCapacity)]());
+    s.progress = probeThreadCalls.createEvent(nullptr, FALSE, FALSE, nullptr);
+    if (!ntApiBound) GiveUpOnUnclaimed();
+}
+
+void ProbePool::Decide(std::size_t index, ProbeOutcome outcome) {
+    outcomes[index] = outcome;
+    decided[index] = true;
+}
+
+void ProbePool::QueueClose(HANDLE copy) {
+    Shared& s = *shared;
+    // No room (which the capacity rules out): left open rather than closed on this thread.
+    if (s.closesQueued >= s.closesCapacity) return;
+    s.closes[s.closesQueued] = copy;
+    InterlockedIncrement(&s.closesQueued);
 }
 
 void ProbePool::GiveUpOnUnclaimed() {
-    // Nothing can probe any more: the handles no worker took are left unprobed, as when a
-    // probe thread cannot be started at all.
+    // No worker can take the items that are left: they are not run (and not named here either).
     InterlockedExchange(&shared->stop, 1);
-    const LONG taken = Fetch(shared->next);
-    for (LONG i = taken < 0 ? 0 : taken; i < shared->count; ++i) {
-        if (decided[i]) continue;
-        outcomes[i] = ProbeOutcome::NotRun;
-        decided[i] = true;
+    const LONG taken = std::min(shared->count, InterlockedExchange(&shared->next, shared->count));
+    for (LONG i = std::max<LONG>(0, taken); i < shared->count; ++i)
+        if (!decided[i]) Decide(i, ProbeOutcome::NotRun);
+}
+
+bool ProbePool::StartWorkers(bool stopping) {
+    Shared& s = *shared;
+    const bool itemsLeft = !Fetch(s.stop) && Fetch(s.next) < s.count;
+    const bool closesLeft = Fetch(s.closesTaken) < s.closesQueued;
+    if (!itemsLeft && !closesLeft) return true;
+    std::size_t counted = 0, running = 0, dying = 0;
+    for (const Worker& worker : workers) {
+        if (worker.phase == Worker::Phase::Running) {
+            ++running;
+            counted += worker.counted;
+        }
+        dying += worker.phase == Worker::Phase::Dying;
     }
-    InterlockedExchange(&shared->next, shared->count);
+    // Closes are quick: one worker for them is enough once the items are done.
+    const std::size_t wanted = itemsLeft ? options.workers : 1;
+    while (counted < wanted) {
+        if (failedStarts >= kMostFailedStarts) break;
+        auto empty = std::find_if(workers.begin(), workers.end(), [](const Worker& worker) {
+            return worker.phase == Worker::Phase::Empty;
+        });
+        if (empty == workers.end()) {
+            if (running > 0 || dying > 0) return true;  // a slot frees up once one has ended
+            break;
+        }
+        const std::size_t at = static_cast<std::size_t>(empty - workers.begin());
+        Slot& slot = s.slots[at];
+        slot.state = kIdle;
+        slot.jobsBegun = 0;
+        HANDLE thread =
+            probeThreadCalls.createThread(nullptr, kProbeStackReserve, FileNameProbeWorker, &slot,
+                                          STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+        if (!thread) break;
+        ++handlePassCounters.threadsCreated;
+        *empty = Worker{};
+        empty->phase = Worker::Phase::Running;
+        empty->thread = thread;
+        empty->since = Ticks();
+        ++counted;
+        ++running;
+    }
+    if (counted >= wanted || counted > 0) return true;
+    // Nothing can take the items: they are given up rather than left waiting forever.
+    if (itemsLeft && !stopping) GiveUpOnUnclaimed();
+    return false;
 }
 
-void ProbePool::GiveUpOnAll() {
-    shared.release();  // deliberately leaked: that worker may still write into it
-    for (std::size_t i = 0; i < outcomes.size(); ++i)
-        if (!decided[i]) outcomes[i] = ProbeOutcome::NotRun, decided[i] = true;
+void ProbePool::MarkToEnd(std::size_t at, LONG64 state, LONGLONG now) {
+    Slot& slot = shared->slots[at];
+    // A worker that has just finished this step sees the mark and ends itself; one that has
+    // moved on is not marked at all.
+    if (InterlockedCompareExchange64(&slot.state, state | kEnding, state) != state) return;
+    const LONG job = JobOf(state);
+    if (job < shared->count) ++handlePassCounters.probeTimeouts;
+    Worker& worker = workers[at];
+    worker.phase = Worker::Phase::Dying;
+    worker.job = job;
+    worker.since = now;
+    worker.terminated = false;
 }
 
-void ProbePool::Watch() {
-    const ULONGLONG now = GetTickCount64();
-    lastWatch = now;
-    // A worker ends by itself only when no handle is left to take, so ended workers are not
-    // looked for here (asking costs a round trip to the platform); the destructor reaps them.
-    for (Slot& slot : shared->slots) {
-        if (!slot.thread) {
-            // A worker that was replaced is started again only while handles are left.
-            if (!shared->stop && Fetch(shared->next) < shared->count && !StartWorker(slot) &&
-                !AnyWorkerAlive())
-                GiveUpOnUnclaimed();
-            continue;
+void ProbePool::TerminateIfBlocked(std::size_t at, LONGLONG now, bool stopping) {
+    Worker& worker = workers[at];
+    Slot& slot = shared->slots[at];
+    // After the mark it can only still be in the query it was in, or ending itself.
+    const LONG64 state = Fetch(slot.state);
+    if (state < 0 || !(state & kInQuery)) return;
+    const LONGLONG since = stopping ? Fetch(slot.queryStartedAt) : worker.since;
+    if (now - since < kBlockedForEndMs * ticksPerMs) return;
+    TerminateThread(worker.thread, 0);
+    ++handlePassCounters.threadsTerminated;
+    worker.terminated = true;
+}
+
+void ProbePool::AfterEnd(std::size_t at) {
+    Shared& s = *shared;
+    const LONG job = workers[at].job;
+    if (job < s.count) {
+        // A copy the worker had no time to close is closed by another worker: closing it may
+        // hang as its queries did.
+        FileNameProbe& item = s.items[job];
+        if (Fetch(item.state) != kFinished && item.copy) {
+            QueueClose(item.copy);
+            item.copy = nullptr;
         }
-        const LONG current = Fetch(slot.current);
-        if (current < 0 || current != slot.watchedItem) {
-            slot.watchedItem = current;
-            slot.watchedSince = now;
-            continue;
-        }
-        if (now - slot.watchedSince < ProbeTimeLimitMs) continue;
-        if (Fetch(shared->items[current].state) == kFinished) continue;  // not yet moved on
-        ++handlePassCounters.probeTimeouts;
-        TerminateThread(slot.thread, 0);
-        // Termination is asynchronous: the shared record and the handle stay untouched
-        // until the thread object is signalled.
-        if (WaitForSingleObject(slot.thread, kTerminationWaitMs) != WAIT_OBJECT_0) {
-            GiveUpOnAll();
+        return;
+    }
+    // Ended before it took the copy out of the queue: the copy still has to be closed.
+    const LONG place = job - s.count;
+    if (HANDLE copy = InterlockedExchangePointer(&s.closes[place], nullptr)) QueueClose(copy);
+}
+
+void ProbePool::CheckEnded(std::size_t at, LONGLONG now, bool stopping) {
+    Shared& s = *shared;
+    Slot& slot = s.slots[at];
+    Worker& worker = workers[at];
+    if (worker.phase == Worker::Phase::Running) {
+        if (Fetch(slot.state) != kIdle) {
+            worker.idleSeen = 0;
             return;
         }
-        CloseHandle(slot.thread);
-        slot.thread = nullptr;
-        outcomes[current] = ProbeOutcome::TimedOut;
-        decided[current] = true;
-        if (!shared->stop && Fetch(shared->next) < shared->count && !StartWorker(slot) &&
-            !AnyWorkerAlive())
-            GiveUpOnUnclaimed();
+        // Starting, between two jobs or ending: never terminated, only asked whether it ended.
+        if (worker.idleSeen == 0) worker.idleSeen = now;
+        if (!stopping && now - worker.idleSeen < kIdleCheckMs * ticksPerMs) return;
+        if (probeThreadCalls.waitForThread(worker.thread, 0) == WAIT_OBJECT_0) {
+            const bool beganNothing = Fetch(slot.jobsBegun) == 0;
+            CloseHandle(worker.thread);
+            worker = Worker{};
+            // Ended without taking anything while items were waiting: it died starting.
+            if (beganNothing && !Fetch(s.stop) && Fetch(s.next) < s.count) ++failedStarts;
+            return;
+        }
+        if (worker.counted && Fetch(slot.jobsBegun) == 0 &&
+            now - worker.since >= kStartWaitMs * ticksPerMs) {
+            worker.counted = false;  // slow to start: another one takes its place
+            ++failedStarts;
+        }
+        if (stopping && now - stoppedAt >= kEndWaitMs * ticksPerMs) {
+            CloseHandle(worker.thread);  // the thread itself never uses its handle
+            worker.phase = Worker::Phase::Lost;
+            worker.job = -1;
+        }
+        return;
     }
+    if (worker.phase != Worker::Phase::Dying) return;
+    if (!worker.terminated) TerminateIfBlocked(at, now, stopping);
+    const bool ended = probeThreadCalls.waitForThread(worker.thread, 0) == WAIT_OBJECT_0;
+    if (worker.job < s.count && !decided[worker.job]) {
+        // What it really did: an item it finished before it stopped keeps its answer.
+        if (Fetch(s.items[worker.job].state) == kFinished)
+            Decide(worker.job, ProbeOutcome::Finished);
+        else if (ended || now - worker.since >= kDecideWithoutEndMs * ticksPerMs)
+            Decide(worker.job, ProbeOutcome::TimedOut);
+    }
+    if (ended) {
+        AfterEnd(at);
+        CloseHandle(worker.thread);
+        worker = Worker{};
+        return;
+    }
+    if (now - worker.since >= (stopping ? kEndWaitWhenStoppedMs : kEndWaitMs) * ticksPerMs) {
+        CloseHandle(worker.thread);
+        worker.phase = Worker::Phase::Lost;
+    }
+}
+
+void ProbePool::EndOverdue(LONGLONG now) {
+    // Every worker that has had its time at once, so that hung ones end together.
+    for (std::size_t at = 0; at < workers.size(); ++at) {
+        if (workers[at].phase != Worker::Phase::Running) continue;
+        Slot& slot = shared->slots[at];
+        const LONG64 state = Fetch(slot.state);
+        if (state < 0) continue;  // between jobs: never ended
+        // Read after the state: a start time of a later job only makes it look younger.
+        if (now - Fetch(slot.startedAt) >= static_cast<LONGLONG>(options.limitMs) * ticksPerMs)
+            MarkToEnd(at, state, now);
+    }
+}
+
+void ProbePool::Watch(LONGLONG now) {
+    lastWatch = now;
+    EndOverdue(now);
+    for (std::size_t at = 0; at < workers.size(); ++at) CheckEnded(at, now, false);
+    StartWorkers(false);
 }
 
 bool ProbePool::Poll(std::size_t index, ProbeOutcome& outcome) {
-    if (index >= outcomes.size() || !ntApiBound || !shared || !shared->progress) {
-        outcome =
-            index < outcomes.size() && decided[index] ? outcomes[index] : ProbeOutcome::NotRun;
+    if (index >= decided.size()) {
+        outcome = ProbeOutcome::NotRun;
         return true;
     }
-    if (!decided[index] && Fetch(shared->items[index].state) == kFinished) {
-        outcomes[index] = ProbeOutcome::Finished;
-        decided[index] = true;
-    }
-    // Keep an eye on the workers even while the answers come faster than we ask.
-    if (GetTickCount64() - lastWatch >= kWatchIntervalMs) Watch();
+    if (!decided[index] && Fetch(shared->items[index].state) == kFinished)
+        Decide(index, ProbeOutcome::Finished);
+    // Keep an eye on the workers even while the answers come faster than they are asked for.
+    const LONGLONG now = Ticks();
+    if (now - lastWatch >= kWatchIntervalMs * ticksPerMs) Watch(now);
     if (!decided[index]) return false;
     outcome = outcomes[index];
     return true;
 }
 
 ProbeOutcome ProbePool::Await(std::size_t index) {
+    ProbeOutcome outcome = ProbeOutcome::NotRun;
+    if (Poll(index, outcome)) return outcome;
+    Shared& s = *shared;
     const LONG item = static_cast<LONG>(index);
-    for (;;) {
-        ProbeOutcome outcome;
-        if (Poll(index, outcome)) return outcome;  // also watches the workers, now and then
-        if (!shared) return outcomes[index];
-        if (decided[index]) continue;
-        // Being woken costs more than a probe; when the workers are behind, sleep until they
-        // are a stretch ahead instead of waking for every handle.
-        LONG target = std::min<LONG>(item + kAwaitAhead, shared->count - 1);
-        if (Fetch(shared->items[target].state) == kFinished) target = item;
-        InterlockedExchange(&shared->awaited, target);
-        if (Fetch(shared->items[index].state) != kFinished &&
-            Fetch(shared->items[target].state) != kFinished)
-            WaitForSingleObject(shared->progress, kWatchIntervalMs);
-        InterlockedExchange(&shared->awaited, -1);
+    const LONGLONG asked = Ticks();
+    do {
+        LONG target = std::min<LONG>(item + kAwaitAhead, s.count - 1);
+        if (Fetch(s.items[target].state) == kFinished) target = item;
+        InterlockedExchange(&s.awaited, target);
+        if (Fetch(s.items[item].state) != kFinished && Fetch(s.items[target].state) != kFinished) {
+            // No longer than until the next look at the workers.
+            const LONGLONG left = kWatchIntervalMs * ticksPerMs - (Ticks() - lastWatch);
+            const DWORD wait = static_cast<DWORD>(
+                std::clamp<LONGLONG>(left / ticksPerMs + 1, 1, kWatchIntervalMs));
+            if (s.progress)
+                WaitForSingleObject(s.progress, wait);
+            else
+                Sleep(wait);
+        }
+        InterlockedExchange(&s.awaited, -1);
+    } while (!Poll(index, outcome));
+    // How long this item kept the caller waiting once its probe had begun.
+    const LONGLONG began = InterlockedCompareExchange64(&s.items[item].began, 0, 0);
+    if (began != 0) {
+        const LONGLONG waited = Ticks() - std::max(asked, began);
+        const auto micros =
+            static_cast<std::size_t>(std::max<LONGLONG>(0, waited) * 1000 / ticksPerMs);
+        handlePassCounters.longestWaitUs = std::max(handlePassCounters.longestWaitUs, micros);
     }
+    return outcome;
 }
 
 bool ProbePool::TakeName(std::size_t index, std::string& name) {
-    if (index >= outcomes.size()) return false;
-    const ProbeOutcome outcome = Await(index);
-    if (outcome == ProbeOutcome::TimedOut) {
-        // Its name query would block us as it blocked the probe.
-        name.clear();
-        return true;
-    }
-    const ProbeItem& request = requests[index];
-    // A worker that could not be ended keeps the shared records, even those of items it had
-    // finished: such items are named here as those that no worker had.
-    if (outcome == ProbeOutcome::NotRun || !shared) {
-        // No worker had it (or none can be trusted any more): named here, unprobed.
-        if (!ntApiBound) return false;
-        HANDLE local =
-            request.owner ? DuplicateIntoSelf(request.owner, request.handle) : request.handle;
-        if (!local) return false;
-        const bool named = QueryLocalObjectName(local, name);
-        if (request.owner) CloseHandle(local);
-        return named;
-    }
-    Item& item = shared->items[index];
-    switch (item.name) {
-        case kNameRead: {
-            UNICODE_STRING text;
-            text.Length = text.MaximumLength = static_cast<USHORT>(item.nameUnits * 2);
-            text.Buffer = shared->names.get() + item.nameOffset;
-            CountedWideToNarrow(&text, name);
+    if (index >= decided.size() || !shared->naming) return false;
+    switch (Await(index)) {
+        case ProbeOutcome::TimedOut:
+            // Its name query would hang as its probe did.
+            name.clear();
             return true;
-        }
-        case kNameForCaller: {
-            HANDLE local = request.owner ? item.copy : request.handle;
-            const bool named = QueryLocalObjectName(local, name);
-            if (request.owner) {
-                item.copy = nullptr;
-                CloseHandle(local);
-            }
-            return named;
-        }
-        default:
+        case ProbeOutcome::NotRun:
             return false;
+        case ProbeOutcome::Finished:
+            break;
+    }
+    FileNameProbe& item = shared->items[index];
+    if (item.name == kNameAgain) return RedoName(index, name);
+    if (item.name != kNameRead) return false;
+    UNICODE_STRING text;
+    text.Length = text.MaximumLength = static_cast<USHORT>(item.nameUnits * sizeof(wchar_t));
+    text.Buffer = shared->names.get() + item.nameOffset;
+    CountedWideToNarrow(&text, name);
+    return true;
+}
+
+bool ProbePool::RedoName(std::size_t index, std::string& name) {
+    FileNameProbe& item = shared->items[index];
+    ProbeItem again{item.owner, item.handle, false};
+    // The copy kept open for it is handed over, and closed by the pool that names it.
+    if (item.copy) again = {nullptr, std::exchange(item.copy, nullptr), true};
+    ProbePoolOptions larger;
+    larger.naming = true;
+    larger.keepAlive = shared->keepAlive;
+    larger.workers = 1;
+    larger.limitMs = options.limitMs;
+    larger.largeReplies = true;
+    ProbePool pool({again}, std::move(larger));
+    return pool.TakeName(0, name);
+}
+
+void ProbePool::Finish() {
+    Shared& s = *shared;
+    InterlockedExchange(&s.stop, 1);
+    const LONG taken = std::min(s.count, InterlockedExchange(&s.next, s.count));
+    // Items no worker took are ours now; copies handed over with them are closed by workers.
+    for (LONG i = std::max<LONG>(0, taken); i < s.count; ++i)
+        if (s.items[i].copy) QueueClose(std::exchange(s.items[i].copy, nullptr));
+    stoppedAt = Ticks();
+    bool leftoversQueued = false;
+    for (;;) {
+        const LONGLONG now = Ticks();
+        // One inside a probe gets the rest of its time; one that is starting or ending is
+        // waited for.
+        EndOverdue(now);
+        for (std::size_t at = 0; at < workers.size(); ++at) CheckEnded(at, now, true);
+        const bool busy = std::any_of(workers.begin(), workers.end(), [](const Worker& worker) {
+            return worker.phase == Worker::Phase::Running || worker.phase == Worker::Phase::Dying;
+        });
+        if (!busy && !leftoversQueued) {
+            // Every worker that took an item has ended: what they left open goes to a closer.
+            // A worker that was given up may still use any of it, so then it all stays.
+            if (!AnyLost())
+                for (LONG i = 0; i < std::max<LONG>(0, taken); ++i)
+                    if (s.items[i].copy) QueueClose(std::exchange(s.items[i].copy, nullptr));
+            leftoversQueued = true;
+        }
+        // Copies that no worker can close are left open rather than closed on this thread.
+        const bool started = StartWorkers(true);
+        if (!busy && (!started || (leftoversQueued && Fetch(s.closesTaken) >= s.closesQueued)))
+            break;
+        Sleep(1);
     }
 }
 
+bool ProbePool::AnyLost() const {
+    return std::any_of(workers.begin(), workers.end(),
+                       [](const Worker& worker) { return worker.phase == Worker::Phase::Lost; });
+}
+
 ProbePool::~ProbePool() {
-    if (!shared) return;  // a worker never ended; everything it might touch stays
-    InterlockedExchange(&shared->stop, 1);
-    // A worker between handles ends at once; one in a probe gets the rest of its time.
-    const ULONGLONG deadline = GetTickCount64() + ProbeTimeLimitMs;
-    bool leak = false;
-    for (Slot& slot : shared->slots) {
-        if (!slot.thread) continue;
-        const ULONGLONG now = GetTickCount64();
-        const DWORD wait = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
-        if (WaitForSingleObject(slot.thread, wait) != WAIT_OBJECT_0) {
-            ++handlePassCounters.probeTimeouts;
-            TerminateThread(slot.thread, 0);
-            if (WaitForSingleObject(slot.thread, kTerminationWaitMs) != WAIT_OBJECT_0) leak = true;
-        }
-        CloseHandle(slot.thread);
-        slot.thread = nullptr;
-    }
-    if (leak) {
-        shared.release();  // deliberately leaked: a worker may still write into it
+    Finish();
+    if (AnyLost()) {
+        // Deliberately leaked, with the filter and whatever the items belong to: a worker that
+        // was never confirmed ended may still use any of it.
+        (void)shared.release();
         return;
     }
-    // Every worker has ended: the copies still open (hung, or never asked for) go now.
-    for (Item& item : shared->items) {
+    for (const FileNameProbe& item : shared->items)
         handlePassCounters.handlesCopied += static_cast<std::size_t>(item.copied);
-        if (item.owner && item.copy) CloseHandle(item.copy);
-    }
-    CloseHandle(shared->progress);
+    if (shared->progress) CloseHandle(shared->progress);
 }
 
 }  // namespace vesperlin::win32

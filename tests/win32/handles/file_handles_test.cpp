@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <string>
@@ -21,6 +22,8 @@ using vesperlin::testing::MarkedFileBlocker;
 using vesperlin::testing::NamesDiskPath;
 using vesperlin::testing::OwnHandleCount;
 using vesperlin::testing::OwnThreadCount;
+using vesperlin::testing::StallWatch;
+using vesperlin::testing::StraddlingFileQuery;
 using vesperlin::testing::TempFolder;
 
 TEST(FileHandleSnapshot, VisitsEveryFileHandleInTableOrderWithItsName) {
@@ -237,4 +240,70 @@ TEST(FileHandleSnapshot, OnceLimitedNamesTheLookedForFileAndLeavesItsNeighboursU
     EXPECT_EQ(wantedRows, 1);
     EXPECT_EQ(neighbourRows, 0);
     EXPECT_LT(named, snapshot->Count());
+}
+
+TEST(FileHandleSnapshot, VisitsEveryRowInTableOrderWhileProbesEndAroundTheLimit) {
+    TempFolder folder;
+    std::vector<std::string> options, paths;
+    for (int i = 0; i < 60; ++i) {
+        paths.push_back(folder.MakeFile("slow-" + std::to_string(100 + i) + ".txt"));
+        options.push_back("--file");
+        options.push_back(paths.back());
+    }
+    HolderProcess holder(options);
+    ASSERT_TRUE(holder.Started());
+    SilentMessages messages;
+    // Which of the holder's files each of its rows names, in visit order (-1: another file),
+    // and how many of its rows have the empty name.
+    struct Visit {
+        std::size_t rows = 0, count = 0;
+        std::vector<int> files;
+        int empty = 0;
+    };
+    const auto visitAll = [&](StallWatch* watch, int round) {
+        Visit seen;
+        auto snapshot = TakeFileHandleSnapshot(messages);
+        seen.count = snapshot->Count();
+        snapshot->VisitNames([&](vesperlin::ProcessId owner, bool named, const std::string& name) {
+            if (watch) watch->Progress(round, seen.rows);
+            ++seen.rows;
+            if (owner != holder.Id() || !named) return true;
+            if (name.empty()) ++seen.empty;
+            for (std::size_t p = 0; p < paths.size(); ++p)
+                if (NamesDiskPath(name, paths[p])) seen.files.push_back(static_cast<int>(p));
+            return true;
+        });
+        return seen;
+    };
+    const Visit plain = visitAll(nullptr, 0);
+    ASSERT_EQ(plain.files.size(), paths.size());
+
+    vesperlin::testing::NtApiRestorer restorer;
+    StraddlingFileQuery::Install(restorer, true);
+    StallWatch watch;
+    for (int round = 0; round < 2; ++round) {
+        const int firstCall = StraddlingFileQuery::count.load();
+        const Visit seen = visitAll(&watch, round);
+        const int lastCall = StraddlingFileQuery::count.load();
+        EXPECT_EQ(seen.rows, seen.count);
+        // The holder opened its files in this order, so the table lists them in it.
+        EXPECT_TRUE(std::is_sorted(seen.files.begin(), seen.files.end()));
+        // Every file was visited: named, or timed out with the empty name.
+        const int timedOut = seen.empty - plain.empty;
+        EXPECT_EQ(static_cast<int>(seen.files.size()) + timedOut, static_cast<int>(paths.size()));
+        // A timed-out row's worker never went on to another handle, so each one is the last
+        // probe of its thread.
+        int lastOfTheirThread = 0;
+        for (int c = firstCall; c < lastCall; ++c) {
+            bool wentOn = false;
+            for (int later = c + 1; later < lastCall; ++later)
+                wentOn |= StraddlingFileQuery::calls[later].thread ==
+                              StraddlingFileQuery::calls[c].thread.load() &&
+                          StraddlingFileQuery::calls[later].threadCreated ==
+                              StraddlingFileQuery::calls[c].threadCreated.load();
+            lastOfTheirThread += !wentOn;
+        }
+        EXPECT_LE(timedOut, lastOfTheirThread);
+        EXPECT_GT(timedOut, 0);  // the spread really straddles the limit
+    }
 }

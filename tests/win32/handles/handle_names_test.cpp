@@ -225,16 +225,26 @@ TEST(ResolveHandleName, GrowsTheReplyWhenThePlatformReportsNoLength) {
     HANDLE own = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                              nullptr);
     ASSERT_NE(own, INVALID_HANDLE_VALUE);
+    const std::string eventName = "vesperlin-grudging-" + std::to_string(GetCurrentProcessId());
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
+    ASSERT_NE(event, nullptr);
     {
         NtApiRestorer restorer;
         realQueryObject = restorer.Real().NtQueryObject;
         shortAnswers = 0;
         NtApi.NtQueryObject = GrudgingQueryObject;
         std::string name;
+        EXPECT_TRUE(ResolveHandleName(event, name, GetCurrentProcessId()));
+        EXPECT_EQ(shortAnswers, 2);  // once for the type, once for the name
+        ASSERT_GE(name.size(), eventName.size());
+        EXPECT_EQ(name.substr(name.size() - eventName.size()), eventName);
+        // A file's name is asked on a worker whose reply holds any name there can be.
+        shortAnswers = 0;
         EXPECT_TRUE(ResolveHandleName(own, name, GetCurrentProcessId()));
         EXPECT_TRUE(NamesDiskPath(name, file)) << name;
-        EXPECT_EQ(shortAnswers, 2);  // once for the type, once for the name
+        EXPECT_EQ(shortAnswers, 1);
     }
+    CloseHandle(event);
     CloseHandle(own);
 }
 

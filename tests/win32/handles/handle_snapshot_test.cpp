@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "scripted_nt_api.h"
 #include "support/holder_process.h"
+#include "sysinfo/win32/handle_access.h"
 #include "sysinfo/win32/handle_names.h"
 #include "sysinfo/win32/object_types.h"
 
@@ -103,6 +105,38 @@ TEST(HandleSnapshot, FileFilterKeepsExactlyTheFileHandlesOfTheOwner) {
     }
     EXPECT_TRUE(sawFile);
     EXPECT_TRUE(sawFolder);
+}
+
+TEST(HandleSnapshot, TypeFilterLearnsEachTypeIndexOnceInsteadOfAskingEveryHandle) {
+    TempFolder folder;
+    std::vector<std::string> options;
+    for (int i = 0; i < 30; ++i) {
+        options.push_back("--file");
+        options.push_back(folder.MakeFile("typed-" + std::to_string(i) + ".txt"));
+    }
+    for (const char* more : {"--key", "--self-handles"}) options.push_back(more);
+    HolderProcess holder(options);
+    ASSERT_TRUE(holder.Started());
+    HandleSnapshot everything(holder.Id(), true);
+    const std::size_t fileRows = CountOfType(everything.Entries(), "File");
+    std::set<USHORT> indexes;
+    std::vector<HandleEntry> table;
+    ASSERT_TRUE(ReadSystemHandleTable(table));
+    for (const HandleEntry& row : table) indexes.insert(row.ObjectTypeIndex);
+
+    NtApiRestorer restorer;
+    ObjectQueryCounter::Install(restorer);
+    const HandlePassCounters before = handlePassCounters;
+    HandleSnapshot files(holder.Id(), true, "File");
+    EXPECT_EQ(files.Entries().size(), fileRows);
+    EXPECT_GE(fileRows, 30u);
+    // At most a few handles per index are asked (two of ours, or one of another process),
+    // and fewer than the holder's own rows: its handles are not asked one by one.
+    EXPECT_LE(ObjectQueryCounter::typeQueries.load(), static_cast<int>(3 * indexes.size()));
+    EXPECT_LT(ObjectQueryCounter::typeQueries.load(),
+              static_cast<int>(everything.Entries().size()));
+    EXPECT_LE(handlePassCounters.handlesCopied - before.handlesCopied, indexes.size());
+    EXPECT_LE(handlePassCounters.processesOpened - before.processesOpened, 1u);
 }
 
 TEST(HandleSnapshot, TypeFilterIsExactAndCaseSensitive) {

@@ -17,6 +17,7 @@ using vesperlin::testing::NtApiRestorer;
 using vesperlin::testing::ObjectQueryCounter;
 using vesperlin::testing::OwnHandleCount;
 using vesperlin::testing::OwnThreadCount;
+using vesperlin::testing::ScriptedThreads;
 using vesperlin::testing::TempFolder;
 
 namespace {
@@ -63,7 +64,7 @@ TEST_F(NameProbe, NamesAFileWhoseProbeFinishesWithinTheLimit) {
     NtApiRestorer restorer;
     vesperlin::testing::InstallSlowFileNameQuery();
     const HandlePassCounters before = handlePassCounters;
-    EXPECT_EQ(ProbeLocalFileName(handle), ProbeOutcome::Finished);
+    EXPECT_EQ(ProbeFileName(handle, GetCurrentProcessId()), ProbeOutcome::Finished);
     std::string name;
     EXPECT_TRUE(ResolveHandleName(handle, name, GetCurrentProcessId()));
     EXPECT_TRUE(NamesDiskPath(name, file)) << name;
@@ -74,7 +75,7 @@ TEST_F(NameProbe, StaysHealthyThroughManyTimeOutsInARow) {
     NtApiRestorer restorer;
     vesperlin::testing::InstallBlockingFileNameQuery();
     // One probe first, so that whatever the runtime sets up once is not counted as a leak.
-    EXPECT_EQ(ProbeLocalFileName(handle), ProbeOutcome::TimedOut);
+    EXPECT_EQ(ProbeFileName(handle, GetCurrentProcessId()), ProbeOutcome::TimedOut);
     const std::size_t handles = OwnHandleCount();
     ASSERT_GT(handles, 0u);  // the counter itself works
     const std::size_t threads = OwnThreadCount();
@@ -108,4 +109,16 @@ TEST_F(NameProbe, DoesNotRunForAnOwnerThatCannotBeOpened) {
     const HandlePassCounters before = handlePassCounters;
     EXPECT_EQ(ProbeFileName(handle, gone), ProbeOutcome::NotRun);
     EXPECT_EQ(handlePassCounters.threadsCreated, before.threadsCreated);
+}
+
+TEST_F(NameProbe, AsksNothingOnTheCallersThreadWhenNoWorkerCanBeStarted) {
+    NtApiRestorer restorer;
+    ObjectQueryCounter::Install(restorer);
+    ScriptedThreads threads;
+    threads.FailCreationAfter(0);
+    std::string name = "unchanged";
+    EXPECT_FALSE(ResolveHandleName(handle, name, GetCurrentProcessId()));
+    EXPECT_EQ(name, "unchanged");
+    EXPECT_EQ(ProbeFileName(handle, GetCurrentProcessId()), ProbeOutcome::NotRun);
+    EXPECT_EQ(ObjectQueryCounter::nameQueries.load(), 0);
 }
