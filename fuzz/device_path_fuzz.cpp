@@ -1,6 +1,8 @@
 // GetDeviceFileName over a scripted drive table. Input: lines; the first is the path, every
 // later one a drive table entry "NAME<TAB>TARGET" (the lookup answers those names, exactly).
+#include <algorithm>
 #include <map>
+#include <vector>
 #include <string>
 
 #include "fuzz_support.h"
@@ -49,8 +51,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string namespaceForm = vesperlin::Win32NamespaceForm(path);
     FUZZ_CHECK(namespaceForm.empty() || namespaceForm.starts_with("\\??\\"));
     if (translated) {
-        for (const std::string& name : vesperlin::WindowsHandleNames(deviceForm, path))
-            FUZZ_CHECK(!name.empty() && (name == deviceForm || name == namespaceForm));
+        // The names a device form lists, one after another, and the namespace form.
+        std::vector<std::string> listed;
+        for (std::size_t at = 0; at <= deviceForm.size();) {
+            const std::size_t end = deviceForm.find(vesperlin::kDeviceFormSeparator, at);
+            listed.push_back(deviceForm.substr(at, end == std::string::npos ? end : end - at));
+            if (end == std::string::npos) break;
+            at = end + 1;
+        }
+        for (const std::string& name : vesperlin::WindowsHandleNames(deviceForm, path)) {
+            FUZZ_CHECK(!name.empty());
+            FUZZ_CHECK(name == namespaceForm ||
+                       std::find(listed.begin(), listed.end(), name) != listed.end());
+        }
     }
     return 0;
 }

@@ -259,8 +259,14 @@ bool ExpandFolder(System& system, ResultList& results, const std::string& folder
     if (queryStopped) *queryStopped = false;
     std::vector<std::string> paths;
     if (!CollectFolderPaths(system, folder, paths)) return false;
-    const bool stopped = QueryPaths(system, results, paths, onHit, onSkip);
-    if (queryStopped) *queryStopped = stopped;
+    // The folder itself is the last element; left out, it is the query that failed.
+    bool folderLeftOut = false;
+    const SkipObserver noteSkip = [&](const std::string& path, const std::string& reason) {
+        if (path == paths.back()) folderLeftOut = true;
+        if (onSkip) onSkip(path, reason);
+    };
+    const bool stopped = QueryPaths(system, results, paths, onHit, noteSkip);
+    if (queryStopped) *queryStopped = stopped || folderLeftOut;
     return true;
 }
 

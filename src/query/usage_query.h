@@ -57,7 +57,8 @@ bool CollectFolderPaths(System& system, const std::string& folder, std::vector<s
 
 // CollectFolderPaths, then QueryPaths on the result. True when the folder was listed to the
 // end and queried; false when nothing was queried. `queryStopped`, when given, receives
-// what QueryPaths answered; false when nothing was queried.
+// what QueryPaths answered, and true as well when the folder itself had to be left out (its
+// entries may have been answered, the folder was not); false when nothing was queried.
 bool ExpandFolder(System& system, ResultList& results, const std::string& folder,
                   const HitObserver& onHit = {}, bool* queryStopped = nullptr,
                   const SkipObserver& onSkip = {});

@@ -72,14 +72,30 @@ HolderProcess::HolderProcess(const std::vector<std::string>& options, DWORD time
     std::string command =
         "\"" + ExecutableFolder() + "vesperlin-holder.exe\" --ready \"" + ready + "\"";
     for (const auto& option : options) command += " \"" + option + "\"";
+    // The holder says on its standard error why it gave up; that goes to a file of its own, so
+    // that a test whose holder did not start can tell why.
+    const std::string errors = readyFolder.Path() + "\\errors.txt";
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE errorFile = CreateFileA(errors.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                                   CREATE_ALWAYS, 0, nullptr);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
+    if (errorFile != INVALID_HANDLE_VALUE) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdError = errorFile;
+    }
     PROCESS_INFORMATION info = {};
     std::vector<char> line(command.begin(), command.end());
     line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info))
+    const bool created =
+        CreateProcessA(nullptr, line.data(), nullptr, nullptr, errorFile != INVALID_HANDLE_VALUE, 0,
+                       nullptr, nullptr, &startup, &info);
+    if (errorFile != INVALID_HANDLE_VALUE) CloseHandle(errorFile);
+    if (!created) {
+        std::fprintf(stderr, "holder: cannot start %s (error %lu)\n", command.c_str(),
+                     GetLastError());
         return;
+    }
     CloseHandle(info.hThread);
     process = info.hProcess;
     for (DWORD waited = 0; waited < timeoutMs; waited += 10) {
@@ -89,6 +105,16 @@ HolderProcess::HolderProcess(const std::vector<std::string>& options, DWORD time
         }
         if (WaitForSingleObject(process, 10) == WAIT_OBJECT_0) break;  // it gave up
     }
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process, &exitCode);
+    std::string said;
+    if (FILE* f = std::fopen(errors.c_str(), "rb")) {
+        char buffer[512];
+        said.assign(buffer, std::fread(buffer, 1, sizeof buffer, f));
+        std::fclose(f);
+    }
+    std::fprintf(stderr, "holder: %s did not get ready (exit code %lu): %s\n", command.c_str(),
+                 exitCode, said.empty() ? "it said nothing" : said.c_str());
     Stop();
 }
 

@@ -94,3 +94,19 @@ TEST_F(ExpandFolderTest, LeavesOutAnEntryThatCannotBeFormedAndQueriesTheRest) {
     EXPECT_EQ(list.Lines(), (Lines{"0x0010  editor.exe (C:\\work\\dir\\.hidden)",
                                    "0x0010  editor.exe (C:\\work\\dir)"}));
 }
+
+// The folder's own element left out is the query failing, not an odd entry: its entries are
+// still answered, but the caller hears that the answer is incomplete.
+TEST_F(ExpandFolderTest, CountsAsStoppedWhenTheFolderItselfCannotBeFormed) {
+    system.deviceFailures.insert("C:\\work\\dir");
+    system.handles.push_back({0x10, true, "\\Device\\HarddiskVolume1\\work\\dir\\.hidden"});
+    system.handles.push_back({0x20, true, "\\Device\\HarddiskVolume1\\work\\dir"});
+    bool stopped = false;
+    Lines skipped;
+    EXPECT_TRUE(ExpandFolder(
+        system, list, "C:\\work\\dir", {}, &stopped,
+        [&](const std::string& path, const std::string&) { skipped.push_back(path); }));
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(skipped, (Lines{"C:\\work\\dir"}));
+    EXPECT_EQ(list.Lines(), (Lines{"0x0010  editor.exe (C:\\work\\dir\\.hidden)"}));
+}
