@@ -80,8 +80,10 @@ CliRun RunCli(const std::vector<std::string>& args, const std::string& currentFo
         ADD_FAILURE() << "cannot start vesperlin-cli.exe, error " << GetLastError();
         return run;
     }
-    if (WaitForSingleObject(info.hProcess, 60000) != WAIT_OBJECT_0) {
-        ADD_FAILURE() << "vesperlin-cli.exe did not end";
+    // Well inside the test's own time-out, so that a program that hangs is reported with what
+    // it wrote before, not ended by CTest with nothing said.
+    const bool ended = WaitForSingleObject(info.hProcess, 15000) == WAIT_OBJECT_0;
+    if (!ended) {
         TerminateProcess(info.hProcess, 99);
         WaitForSingleObject(info.hProcess, 5000);
     }
@@ -90,6 +92,10 @@ CliRun RunCli(const std::vector<std::string>& args, const std::string& currentFo
     CloseHandle(info.hThread);
     run.out = ReadAll(outPath);
     run.err = ReadAll(errPath);
+    if (!ended) {
+        ADD_FAILURE() << "vesperlin-cli.exe did not end within 15 s (" << command
+                      << ")\nits output so far: " << run.out << "\nits errors so far: " << run.err;
+    }
     return run;
 }
 
