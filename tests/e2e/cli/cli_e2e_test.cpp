@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h, which they need.
+#include <psapi.h>
+#include <tlhelp32.h>
 
 #include <fstream>
 #include <sstream>
@@ -43,6 +46,28 @@ std::string ReadAll(const std::string& path) {
     return out;
 }
 
+// How far a process that does not end has come: one that never got past start-up (a Wine
+// fault) has only the first modules loaded and one thread.
+std::string StateOf(HANDLE process, DWORD processId) {
+    HMODULE modules[256];
+    DWORD bytes = 0;
+    const int moduleCount = EnumProcessModules(process, modules, sizeof modules, &bytes)
+                                ? static_cast<int>(bytes / sizeof(HMODULE))
+                                : -1;
+    int threads = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot != INVALID_HANDLE_VALUE) {
+        THREADENTRY32 entry = {};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Thread32First(snapshot, &entry); more;
+             more = Thread32Next(snapshot, &entry)) {
+            if (entry.th32OwnerProcessID == processId) ++threads;
+        }
+        CloseHandle(snapshot);
+    }
+    return std::to_string(moduleCount) + " modules loaded, " + std::to_string(threads) + " threads";
+}
+
 struct CliRun {
     DWORD exitCode = 0xFFFFFFFF;
     std::string out, err;
@@ -83,7 +108,9 @@ CliRun RunCli(const std::vector<std::string>& args, const std::string& currentFo
     // Well inside the test's own time-out, so that a program that hangs is reported with what
     // it wrote before, not ended by CTest with nothing said.
     const bool ended = WaitForSingleObject(info.hProcess, 15000) == WAIT_OBJECT_0;
+    std::string state;
     if (!ended) {
+        state = StateOf(info.hProcess, info.dwProcessId);
         TerminateProcess(info.hProcess, 99);
         WaitForSingleObject(info.hProcess, 5000);
     }
@@ -93,7 +120,7 @@ CliRun RunCli(const std::vector<std::string>& args, const std::string& currentFo
     run.out = ReadAll(outPath);
     run.err = ReadAll(errPath);
     if (!ended) {
-        ADD_FAILURE() << "vesperlin-cli.exe did not end within 15 s (" << command
+        ADD_FAILURE() << "vesperlin-cli.exe did not end within 15 s (" << command << "; " << state
                       << ")\nits output so far: " << run.out << "\nits errors so far: " << run.err;
     }
     return run;
