@@ -80,7 +80,7 @@ check_deb() {
     kill "$holder" 2>/dev/null || true
 
     expect "man -w vesperlin-cli" /usr/share/man/man1/vesperlin-cli.1.gz "$(man -w vesperlin-cli 2>&1)"
-    if man vesperlin-cli 2>/dev/null | grep -q vesperlin-cli; then
+    if man vesperlin-cli >"$work/man.out" 2>&1 && grep -q vesperlin-cli "$work/man.out"; then
         pass "the man page reads"
     else
         fail "man vesperlin-cli shows nothing"
