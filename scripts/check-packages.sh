@@ -42,6 +42,18 @@ expect() {
     if [ "$2" = "$3" ]; then pass "$1"; else fail "$1: expected '$2', got '$3'"; fi
 }
 
+# complete_line COMPLETION WORD...: what bash offers for the last word when the user presses
+# Tab, in the folder $work/completion, as one line.
+complete_line() {
+    (cd "$work/completion" && bash -c '
+        source /usr/share/bash-completion/bash_completion
+        source "$1"
+        shift
+        COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+        _vesperlin_cli vesperlin-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+        printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "' _ "$@")
+}
+
 check_deb() {
     local deb=$packages/vesperlin-cli_${version}_amd64.deb
     echo "== $(basename "$deb")"
@@ -85,7 +97,11 @@ check_deb() {
     else
         fail "man vesperlin-cli shows nothing"
     fi
-    [ -f /usr/share/doc/vesperlin-cli/copyright ] && pass "copyright" || fail "no /usr/share/doc/vesperlin-cli/copyright"
+    if [ -f /usr/share/doc/vesperlin-cli/copyright ]; then
+        pass "copyright"
+    else
+        fail "no /usr/share/doc/vesperlin-cli/copyright"
+    fi
 
     # The completion as bash runs it when the user presses Tab.
     local completion=/usr/share/bash-completion/completions/vesperlin-cli
@@ -95,23 +111,8 @@ check_deb() {
         fail "bash-completion is not installed: the completion cannot be tried"
     else
         mkdir -p "$work/completion" && touch "$work/completion/reply.txt"
-        local words
-        words=$(cd "$work/completion" && bash -c '
-            source /usr/share/bash-completion/bash_completion
-            source "$1"
-            shift
-            COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
-            _vesperlin_cli vesperlin-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
-            printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "' _ "$completion" vesperlin-cli -l --js)
-        expect "completes an option" "--json " "$words"
-        words=$(cd "$work/completion" && bash -c '
-            source /usr/share/bash-completion/bash_completion
-            source "$1"
-            shift
-            COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
-            _vesperlin_cli vesperlin-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
-            printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "' _ "$completion" vesperlin-cli re)
-        expect "completes a path" "reply.txt " "$words"
+        expect "completes an option" "--json " "$(complete_line "$completion" vesperlin-cli -l --js)"
+        expect "completes a path" "reply.txt " "$(complete_line "$completion" vesperlin-cli re)"
     fi
 
     dpkg -r vesperlin-cli >"$work/dpkg.log" 2>&1 || fail "dpkg -r: $(cat "$work/dpkg.log")"
@@ -121,7 +122,11 @@ check_deb() {
         /usr/share/doc/vesperlin-cli; do
         [ -e "$file" ] && left+=" $file"
     done
-    [ -z "$left" ] && pass "dpkg -r removes every file" || fail "left after dpkg -r:$left"
+    if [ -z "$left" ]; then
+        pass "dpkg -r removes every file"
+    else
+        fail "left after dpkg -r:$left"
+    fi
 }
 
 # The Windows form of a Linux path, as Wine's Z: drive shows it.
@@ -149,8 +154,18 @@ check_zip() {
     local folder=$work/unpacked/$name
     [ -d "$folder" ] || return
 
+    # The version resource's texts are UTF-16: FileVersion and ProductVersion "x.y.z.0".
+    local binary
+    for binary in vesperlin.exe Vesperlin407.dll; do
+        if strings -el "$folder/$binary" | grep -c -xF "$version.0" >/dev/null; then
+            pass "$binary carries version $version.0"
+        else
+            fail "$binary: no version $version.0 in its version resource"
+        fi
+    done
+
     prefix=$tests/wineprefix
-    # shellcheck source=../tests/wine-env.sh
+    # shellcheck source=tests/wine-env.sh
     . "$root/tests/wine-env.sh"
     vesperlin_wine_env "$prefix" || { fail "cannot prepare the Wine prefix $prefix"; return; }
     local run=("$root/tests/wine-run.sh" --prefix "$prefix")

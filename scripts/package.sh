@@ -7,7 +7,8 @@
 # then prints the size of every program and package and fails when one is over its goal
 # (each program 1 MB, the zip 1 MB), and checks the .deb with dpkg-deb and lintian.
 #   scripts/package.sh [windows] [linux]      (default: both)
-# The stripped programs' debug information stays in build/<preset>-release/ship/*.debug.
+# The stripped programs' debug information goes to build/packages/debug/ (NAME.debug, which the
+# program's debug link names).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -60,6 +61,9 @@ for platform in "${platforms[@]}"; do
         release windows-release
         package=vesperlin-$version-win64.zip
         cp "build/windows-release/packages/$package" "$out/"
+        # The debug information of what was shipped, kept with the release for its crash reports.
+        mkdir -p "$out/debug"
+        cp build/windows-release/ship/*.debug "$out/debug/"
         echo "sizes:"
         for program in vesperlin.exe vesperlin-cli.exe Vesperlin407.dll; do
             [ "$program" = Vesperlin407.dll ] && file=build/windows-release/Vesperlin407.dll ||
@@ -85,6 +89,8 @@ for platform in "${platforms[@]}"; do
         release linux-release
         package=vesperlin-cli_${version}_amd64.deb
         cp "build/linux-release/packages/$package" "$out/"
+        mkdir -p "$out/debug"
+        cp build/linux-release/ship/*.debug "$out/debug/"
         echo "sizes:"
         size build/linux-release/ship/vesperlin-cli
         size "$out/$package"
