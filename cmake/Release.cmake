@@ -86,14 +86,16 @@ elseif(TARGET vesperlin-cli)
         list(APPEND compressed ${staged}/${name}.gz)
     endforeach()
     install(FILES ${staged}/changelog.gz DESTINATION ${doc} COMPONENT vesperlin-cli)
-    # The man page is written apart from the program; a package without it is no release, so
-    # scripts/package.sh refuses to make one (VESPERLIN_HAS_MAN_PAGE in the cache says which).
+    # The man page is written apart from the program. The build goes on without it, but a
+    # package without it is no release: installing (and so CPack) stops with the reason.
+    # A man page added later is seen by the next build: the folder's time changes.
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs)
     if(EXISTS ${VESPERLIN_MAN_PAGE})
-        set(VESPERLIN_HAS_MAN_PAGE ON CACHE INTERNAL "")
         install(FILES ${staged}/vesperlin-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
                 COMPONENT vesperlin-cli)
     else()
-        set(VESPERLIN_HAS_MAN_PAGE OFF CACHE INTERNAL "")
+        install(CODE "message(FATAL_ERROR \"${VESPERLIN_MAN_PAGE} is missing: the package of vesperlin-cli carries its man page\")"
+                COMPONENT vesperlin-cli)
     endif()
     set_property(GLOBAL APPEND PROPERTY VESPERLIN_SHIPPED ${compressed})
 

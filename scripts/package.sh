@@ -25,6 +25,11 @@ for platform in "${platforms[@]}"; do
     esac
 done
 
+if [[ " ${platforms[*]} " == *" linux "* ]] && [ ! -f docs/vesperlin-cli.1 ]; then
+    echo "package.sh: docs/vesperlin-cli.1 is missing: the package of vesperlin-cli carries its man page" >&2
+    exit 1
+fi
+
 version=$(sed -n 's/^project(Vesperlin VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 if [ -z "$version" ]; then
     echo "package.sh: no version in CMakeLists.txt's project()" >&2
@@ -81,11 +86,6 @@ for platform in "${platforms[@]}"; do
         unzip -l "$out/$package"
     else
         echo "== linux-release"
-        cmake --preset linux-release >/dev/null
-        if ! grep -qx 'VESPERLIN_HAS_MAN_PAGE:INTERNAL=ON' build/linux-release/CMakeCache.txt; then
-            echo "package.sh: docs/vesperlin-cli.1 is missing: the Debian package of a release carries the man page" >&2
-            exit 1
-        fi
         release linux-release
         package=vesperlin-cli_${version}_amd64.deb
         cp "build/linux-release/packages/$package" "$out/"
