@@ -59,12 +59,24 @@ std::string TextOf(HWND window) {
     return Narrow(text);
 }
 
-// vesperlin.exe from beside the test, with the given arguments and extra environment entries.
+// The folder of the program under test: beside the test, or the one VESPERLIN_PROGRAM_FOLDER
+// names (the package check runs these cases against an unpacked release).
+std::string ProgramFolder() {
+    std::vector<char> folder(32768);  // the longest value an environment variable has
+    const DWORD length = GetEnvironmentVariableA("VESPERLIN_PROGRAM_FOLDER", folder.data(),
+                                                 static_cast<DWORD>(folder.size()));
+    if (length == 0) return ExecutableFolder();
+    std::string path(folder.data(), length);
+    if (path.back() != '\\') path += '\\';
+    return path;
+}
+
+// vesperlin.exe with the given arguments and extra environment entries.
 class Program {
   public:
     explicit Program(const std::string& arguments,
                      const std::vector<std::string>& environment = {}) {
-        const std::string exe = ExecutableFolder() + "vesperlin.exe";
+        const std::string exe = ProgramFolder() + "vesperlin.exe";
         std::string commandLine = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
         std::string block;
         if (!environment.empty()) {
