@@ -194,9 +194,6 @@ std::string EscapeForText(const std::string& text) {
             case 0x1B:
                 out += "\\e";
                 break;
-            case '\\':
-                out += "\\\\";
-                break;
             default:
                 if (length == 0 || c < 0x20 || c == 0x7F) {
                     char escaped[8];

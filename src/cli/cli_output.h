@@ -12,8 +12,9 @@
 
 namespace vesperlin {
 
-// A name as a terminal may show it: control characters as \n, \t, \r, \e or \xHH, a
-// backslash doubled, and every byte outside valid UTF-8 as \xHH; nothing else changes.
+// A name as a terminal may show it: control characters as \n, \t, \r, \e or \xHH and every
+// byte outside valid UTF-8 as \xHH; nothing else changes. Backslashes stay single: they are
+// the Windows separator, and a doubled one in every path would help no reader.
 std::string EscapeForText(const std::string& text);
 
 // How a hit uses its file, in a few letters: "exe", "module", "mapped", "fd 3 rw",

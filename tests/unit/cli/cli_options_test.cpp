@@ -9,7 +9,7 @@ TEST(ParseCliArguments, KeepsPathsInOrderBetweenOptions) {
     CliOptions options;
     std::string error;
     ASSERT_TRUE(ParseCliArguments({"a.txt", "--json", "C:\\b", "-"}, options, error));
-    EXPECT_TRUE(options.json);
+    EXPECT_EQ(options.output, CliOutput::Json);
     EXPECT_EQ(options.paths, (Args{"a.txt", "C:\\b", "-"}));
 }
 
@@ -17,7 +17,7 @@ TEST(ParseCliArguments, TakesEverythingAfterDoubleDashAsAPath) {
     CliOptions options;
     std::string error;
     ASSERT_TRUE(ParseCliArguments({"--", "--json", "--", "-x"}, options, error));
-    EXPECT_FALSE(options.json);
+    EXPECT_EQ(options.output, CliOutput::Lines);
     EXPECT_EQ(options.paths, (Args{"--json", "--", "-x"}));
 }
 
@@ -27,6 +27,8 @@ TEST(ParseCliArguments, RejectsUnknownOptionsAndAMissingPath) {
     EXPECT_FALSE(ParseCliArguments({"--jsn", "a.txt"}, options, error));
     EXPECT_NE(error.find("--jsn"), std::string::npos);
     EXPECT_FALSE(ParseCliArguments({"-j", "a.txt"}, options, error));
+    EXPECT_FALSE(ParseCliArguments({"-pl", "a.txt"}, options, error));
+    EXPECT_FALSE(ParseCliArguments({"-r", "--mount", "a"}, options, error));
     EXPECT_FALSE(ParseCliArguments({}, options, error));
     EXPECT_EQ(error, "no path given");
     EXPECT_FALSE(ParseCliArguments({"--json", "--"}, options, error));
@@ -40,4 +42,18 @@ TEST(ParseCliArguments, NeedsNoPathForHelpOrVersion) {
     ASSERT_TRUE(ParseCliArguments({"-h"}, options, error));
     EXPECT_TRUE(options.help);
     EXPECT_FALSE(options.version);  // nothing carries over from an earlier parse
+}
+
+TEST(ParseCliArguments, TakesShortOptionsTogetherAndAWaitTimeOut) {
+    CliOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseCliArguments({"-rl", "--wait-free=2.5", "a"}, options, error)) << error;
+    EXPECT_TRUE(options.recursive);
+    EXPECT_EQ(options.output, CliOutput::Long);
+    EXPECT_TRUE(options.waitFree);
+    EXPECT_DOUBLE_EQ(options.waitSeconds, 2.5);
+    for (const char* bad : {"--wait-free=", "--wait-free=-1", "--wait-free=1e3", "--wait-free=x"}) {
+        EXPECT_FALSE(ParseCliArguments({bad, "a"}, options, error)) << bad;
+        EXPECT_NE(error.find("--wait-free"), std::string::npos);
+    }
 }
