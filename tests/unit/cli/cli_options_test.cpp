@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "cli/cli_options.h"
 
 using namespace vesperlin;
@@ -57,3 +59,37 @@ TEST(ParseCliArguments, TakesShortOptionsTogetherAndAWaitTimeOut) {
         EXPECT_NE(error.find("--wait-free"), std::string::npos);
     }
 }
+
+#ifdef VESPERLIN_MAN_PAGE
+#include <fstream>
+#include <iterator>
+#include <set>
+
+namespace {
+
+// Every "--name" of a text; roff writes each dash of the man page as "\-".
+std::set<std::string> LongOptions(std::string text) {
+    for (std::size_t at; (at = text.find("\\-")) != std::string::npos;) text.erase(at, 1);
+    std::set<std::string> names;
+    for (std::size_t at = text.find("--"); at != std::string::npos; at = text.find("--", at + 2)) {
+        std::size_t end = at + 2;
+        while (end < text.size() &&
+               (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '-'))
+            ++end;
+        if (end > at + 2) names.insert(text.substr(at, end - at));
+    }
+    return names;
+}
+
+}  // namespace
+
+TEST(CliUsageText, NamesTheSameOptionsAsTheManualPage) {
+    std::ifstream page(VESPERLIN_MAN_PAGE);
+    ASSERT_TRUE(page) << VESPERLIN_MAN_PAGE;
+    const std::string manual((std::istreambuf_iterator<char>(page)), {});
+    const std::set<std::string> help = LongOptions(CliUsageText());
+    EXPECT_EQ(help, (std::set<std::string>{"--help", "--json", "--long", "--mount", "--pids",
+                                           "--recursive", "--version", "--wait-free"}));
+    EXPECT_EQ(LongOptions(manual), help);
+}
+#endif
