@@ -300,12 +300,13 @@ for ((round = 0; round <= runs; ++round)); do  # round 0 warms the caches and is
             command_of "$c.$p"
             output=$("$tool" measure 1 "${cmd[@]}")
             ((round == 0)) && continue
-            grep -v '^rss' <<<"$output" >>"$work/times.$c.$p"
+            awk '!/^rss/ {print $1}' <<<"$output" >>"$work/times.$c.$p"
+            awk '!/^rss/ {print $2}' <<<"$output" >>"$work/cpu.$c.$p"
             awk '/^rss/ {print $2}' <<<"$output" >>"$work/rss.$c.$p"
         done
     done
 done
-median() { sort -n "$work/times.$1" | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+median() { sort -n "$work/${2:-times}.$1" | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 peak() { sort -n "$work/rss.$1" | tail -1; }
 
 missed=0
@@ -327,7 +328,8 @@ same() { [[ ${agrees[$1]} == AGREE && ${agrees[$2]} == AGREE ]] && echo AGREE ||
 echo
 echo "load: $processes processes x $files_each files, $descriptors open descriptors in /proc;" \
     "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "median of $runs runs taken in turn, wall time including start-up; peak RSS of the program"
+echo "median of $runs runs taken in turn: wall time including start-up, CPU time (user and"
+echo "system, all threads), and the peak RSS of the program"
 for c in "${cases[@]}"; do
     echo
     case $c in
@@ -342,10 +344,10 @@ for c in "${cases[@]}"; do
         ((++missed))
         continue
     fi
-    printf '  %-28s %10s %12s  %s\n' "" "ms" "peak KiB" "processes"
+    printf '  %-28s %10s %10s %12s  %s\n' "" "ms" "cpu ms" "peak KiB" "processes"
     for p in ${programs[$c]}; do
-        printf '  %-28s %10.2f %12s  %s\n' "$(label_of "$c.$p")" "$(median "$c.$p")" \
-            "$(peak "$c.$p")" "${agrees[$c.$p]:--}"
+        printf '  %-28s %10.2f %10.2f %12s  %s\n' "$(label_of "$c.$p")" "$(median "$c.$p")" \
+            "$(median "$c.$p" cpu)" "$(peak "$c.$p")" "${agrees[$c.$p]:--}"
     done
     case $c in
         one)
