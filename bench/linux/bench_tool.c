@@ -8,7 +8,10 @@
  *   bench_tool tree DIR TOP SUB FILES
  *                     create TOP folders of SUB folders of FILES empty files each
  *                     (DIR/aT/bS/fF)
- *   bench_tool scan   stat every /proc/<pid>/fd entry once (the bare floor)
+ *   bench_tool scan [full]
+ *                     stat every /proc/<pid>/fd entry once (the bare floor); with "full" also
+ *                     stat every process's cwd and root and read its maps, which any answer
+ *                     that counts current folders and mapped files must do too
  *   bench_tool measure RUNS CMD ARG...
  *                     run CMD RUNS times (output discarded); print the wall time and the CPU
  *                     time (user and system) of each run in ms, then "rss" and the peak RSS
@@ -103,7 +106,7 @@ static int tree(int argc, char** argv) {
     return 0;
 }
 
-static int scan(void) {
+static int scan(int full) {
     int proc = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* processes = fdopendir(proc);
     if (processes == NULL) return 1;
@@ -126,6 +129,19 @@ static int scan(void) {
             if (fd->d_name[0] != '.' && fstatat(fdDir, fd->d_name, &st, 0) == 0) ++entries;
         }
         closedir(fds);
+        if (!full) continue;
+        static const char* const folders[] = {"cwd", "root"};
+        for (int i = 0; i < 2; ++i) {
+            struct stat st;
+            snprintf(path, sizeof(path), "%s/%s", process->d_name, folders[i]);
+            if (fstatat(proc, path, &st, 0) == 0) ++entries;
+        }
+        snprintf(path, sizeof(path), "%s/maps", process->d_name);
+        int maps = openat(proc, path, O_RDONLY | O_CLOEXEC);
+        if (maps < 0) continue;
+        char text[16384];
+        while (read(maps, text, sizeof(text)) > 0) continue;
+        close(maps);
     }
     closedir(processes);
     printf("%lu\n", entries);
@@ -166,10 +182,11 @@ int main(int argc, char** argv) {
     if (argc >= 2 && strcmp(argv[1], "hold") == 0) return hold(argc, argv);
     if (argc >= 2 && strcmp(argv[1], "files") == 0) return files(argc, argv);
     if (argc >= 2 && strcmp(argv[1], "tree") == 0) return tree(argc, argv);
-    if (argc >= 2 && strcmp(argv[1], "scan") == 0) return scan();
+    if (argc >= 2 && strcmp(argv[1], "scan") == 0)
+        return scan(argc >= 3 && strcmp(argv[2], "full") == 0);
     if (argc >= 2 && strcmp(argv[1], "measure") == 0) return measure(argc, argv);
     fprintf(stderr,
             "usage: bench_tool hold DIR [-c DIR] [-M FILE] FILE... | files DIR COUNT |"
-            " tree DIR TOP SUB FILES | scan | measure RUNS CMD ARG...\n");
+            " tree DIR TOP SUB FILES | scan [full] | measure RUNS CMD ARG...\n");
     return 2;
 }

@@ -6,7 +6,8 @@
 # Starts PROCESSES holders that each keep FILES_EACH files open; a few of them also hold the
 # files the cases ask about. Five cases, each timed against its anchors:
 #   one file     vesperlin-cli FILE, fuser, lsof, lsfd, and the bare stat of every /proc/*/fd
-#                entry (the floor of any answer)
+#                entry (the floor of any answer), also with every cwd, root and maps read (the
+#                floor of an answer that counts current folders and mapped files, as all do)
 #   20 files     all in one invocation of each program
 #   folder       a folder of 5,000 entries: vesperlin-cli DIR against fuser DIR DIR/*
 #   recursive    vesperlin-cli -r on a tree of 50,000 files in 5,000 folders against lsof +D
@@ -29,7 +30,7 @@ while getopts "n:m:k:r:h" option; do
         m) files_each=$OPTARG ;;
         k) target_holders=$OPTARG ;;
         r) runs=$OPTARG ;;
-        *) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+        *) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
     esac
 done
 for value in "$processes" "$files_each" "$target_holders" "$runs"; do
@@ -179,7 +180,7 @@ cd /
 # Every command by name: CASE.PROGRAM. `command_of` fills `cmd`.
 cases=(one twenty folder tree mount)
 declare -A programs=(
-    [one]="scan cli fuser lsof lsfd"
+    [one]="scan full cli fuser lsof lsfd"
     [twenty]="cli fuser lsof lsfd"
     [folder]="cli fuser lsof lsfd"
     [tree]="cli lsof lsfd"
@@ -188,6 +189,7 @@ declare -A programs=(
 command_of() {
     case $1 in
         one.scan) cmd=("$tool" scan) ;;
+        one.full) cmd=("$tool" scan full) ;;
         one.cli) cmd=("$cli" "$target") ;;
         one.fuser) cmd=(fuser "$target") ;;
         one.lsof) cmd=(lsof -w -t -- "$target") ;;
@@ -212,6 +214,7 @@ command_of() {
 label_of() {
     case $1 in
         one.scan) echo "bare stat of /proc/*/fd/*" ;;
+        one.full) echo "  + cwd, root and maps" ;;
         one.cli) echo "vesperlin-cli FILE" ;;
         one.fuser) echo "fuser FILE" ;;
         one.lsof) echo "lsof -t FILE" ;;
@@ -271,7 +274,7 @@ differs=0
 for c in "${cases[@]}"; do
     case_runs "$c" || continue
     for p in ${programs[$c]}; do
-        [[ $p == scan ]] && continue
+        [[ $p == scan || $p == full ]] && continue
         found=$(pids_of "$c.$p")
         if [[ $c == mount && $mounted != yes ]]; then
             found=$(comm -12 <(sort <<<"$before") <(sort <<<"$found") | sort -n)
