@@ -30,7 +30,7 @@ while getopts "n:m:k:r:h" option; do
         m) files_each=$OPTARG ;;
         k) target_holders=$OPTARG ;;
         r) runs=$OPTARG ;;
-        *) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+        *) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
     esac
 done
 for value in "$processes" "$files_each" "$target_holders" "$runs"; do
