@@ -36,10 +36,25 @@ struct ModuleRecord {
     FileUse use;       // Module, or on Linux Executable or Mapping
 };
 
-// A file a query looks for, in the two forms that System::HandleMatches takes.
+// How far a query looks from its path: the file itself, anything under a folder at any depth,
+// or anything on the file system (volume) that holds the path.
+enum class Scope : std::uint8_t { Exact, Under, Volume };
+
+// A file a query looks for, in the two forms that System::HandleMatches takes. A wider scope
+// carries the form System::GetScopeForm made instead of the device form, and is matched
+// through System::ModuleInScope and System::HandleInScope.
 struct HandleTarget {
     std::string deviceForm;
     std::string fullPath;
+    Scope scope = Scope::Exact;
+};
+
+// What the console's long forms show of a process besides its image name. Empty fields could
+// not be read.
+struct ProcessDetails {
+    std::string user;
+    std::string programPath;  // the program's full path
+    std::string commandLine;  // arguments joined by blanks
 };
 
 // The open "File" handles of the system at one moment, in the order of the system's table.
@@ -142,6 +157,45 @@ class System {
     // The process the queries run in. What it holds while it asks (the snapshots' own handles
     // and descriptors) says nothing about who uses a file, so it is never a hit.
     virtual ProcessId OwnProcessId() const = 0;
+
+    // The form a wider scope around the full path `fullPath` is matched in (the file system's
+    // device on Linux, the folder's or volume's name prefixes on Windows). False when it cannot
+    // be formed; the base system knows no wider scope.
+    virtual bool GetScopeForm(const std::string& fullPath, Scope scope, std::string& scopeForm) {
+        (void)fullPath;
+        (void)scope;
+        (void)scopeForm;
+        return false;
+    }
+
+    // Whether a module path lies in a wider scope. Found from the path (and the device it is
+    // on), never by walking the folder.
+    virtual bool ModuleInScope(const std::string& modulePath, const HandleTarget& target) {
+        (void)modulePath;
+        (void)target;
+        return false;
+    }
+
+    // Whether a handle row (or mapped file record, with a use of kind Mapping) lies in a wider
+    // scope; `shownPath` then receives the path of the file it names, as the user knows it.
+    virtual bool HandleInScope(ProcessId processId, const std::string& handleName,
+                               const FileUse& use, const HandleTarget& target,
+                               std::string& shownPath) {
+        (void)processId;
+        (void)handleName;
+        (void)use;
+        (void)target;
+        (void)shownPath;
+        return false;
+    }
+
+    // The user, program path and command line of a process. False when the process is gone
+    // or none of them can be read.
+    virtual bool DescribeProcess(ProcessId processId, ProcessDetails& details) {
+        (void)processId;
+        details = ProcessDetails();
+        return false;
+    }
 
     // Why GetFullPath or GetDeviceFileName failed for `path`, in a few words for the user
     // ("no such file or folder", "a symbolic link that leads nowhere"). Asked only after a

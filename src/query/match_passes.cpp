@@ -1,0 +1,154 @@
+#include "query/match_passes.h"
+
+#include <algorithm>
+
+#include "query/result_line.h"
+
+namespace vesperlin::passes {
+
+namespace {
+
+bool AnyWiderScope(const std::vector<PassTarget>& targets) {
+    return std::any_of(targets.begin(), targets.end(),
+                       [](const PassTarget& target) { return target.forms.scope != Scope::Exact; });
+}
+
+std::vector<HandleTarget> FormsOf(const std::vector<PassTarget>& targets) {
+    std::vector<HandleTarget> forms;
+    forms.reserve(targets.size());
+    for (const PassTarget& target : targets) forms.push_back(target.forms);
+    return forms;
+}
+
+}  // namespace
+
+std::vector<PassTarget> FormListTargets(System& system, const std::vector<std::string>& paths,
+                                        std::size_t answer, std::size_t firstId,
+                                        const SkipObserver& onSkip) {
+    std::vector<PassTarget> targets;
+    targets.reserve(paths.size());
+    for (const std::string& path : paths) {
+        PassTarget target;
+        target.shown = path;
+        target.answer = answer;
+        target.withPath = true;
+        target.id = firstId + targets.size();
+        if (!system.GetFullPath(path, target.forms.fullPath) ||
+            !system.GetDeviceFileName(path, target.forms.deviceForm)) {
+            if (onSkip) onSkip(path, system.DescribePathFailure(path));
+            continue;
+        }
+        targets.push_back(std::move(target));
+    }
+    return targets;
+}
+
+std::size_t PassReporter::AddAnswer(ResultList& results, const HitObserver& onHit) {
+    answers.push_back({&results, &onHit});
+    return answers.size() - 1;
+}
+
+void PassReporter::Report(const PassTarget& target, const ProcessNames& names, ProcessId processId,
+                          const std::string& path, Pass pass, const FileUse& use) {
+    if (processId == self) return;
+    const Answer& answer = answers.at(target.answer);
+    Hit hit;
+    hit.processId = processId;
+    hit.path = path;
+    hit.asModule = pass == Pass::Module;
+    hit.asMapped = pass == Pass::Mapped;
+    hit.use = use;
+    hit.processFound = names.Lookup(processId, hit.imageName);
+    if (!hit.processFound) hit.imageName.clear();
+    std::string text;
+    if (hit.processFound) {
+        text = hit.imageName;
+        if (target.withPath) text += " (" + path + ")";
+    }
+    AddResultLine(*answer.results, processId, text);
+    if (*answer.onHit) (*answer.onHit)(hit);
+    reportedTargets[processId].insert(target.id);
+}
+
+std::vector<ProcessId> PassReporter::ReportedForAll(const std::vector<PassTarget>& targets) const {
+    std::vector<ProcessId> all{self};
+    if (AnyWiderScope(targets)) return all;
+    for (const auto& [processId, reported] : reportedTargets) {
+        // Fewer targets than asked for cannot cover them all (a folder's thousands of entries).
+        if (reported.size() < targets.size()) continue;
+        const std::set<std::size_t>& seen = reported;  // a binding clang 14 lets lambdas use
+        if (std::all_of(targets.begin(), targets.end(),
+                        [&](const PassTarget& target) { return seen.count(target.id) != 0; }))
+            all.push_back(processId);
+    }
+    return all;
+}
+
+void MatchModules(System& system, PassReporter& reporter, const std::vector<ModuleRecord>& modules,
+                  const std::vector<PassTarget>& targets) {
+    const auto names = system.TakeProcessSnapshot();
+    for (const ModuleRecord& module : modules) {
+        for (const PassTarget& target : targets) {
+            if (target.forms.scope == Scope::Exact) {
+                if (system.ModuleMatches(module.path, target.forms.fullPath)) {
+                    reporter.Report(target, *names, module.processId, target.forms.fullPath,
+                                    Pass::Module, module.use);
+                }
+            } else if (system.ModuleInScope(module.path, target.forms)) {
+                reporter.Report(target, *names, module.processId, module.path, Pass::Module,
+                                module.use);
+            }
+        }
+    }
+}
+
+void MatchHandles(System& system, PassReporter& reporter, FileHandleSnapshot& handles,
+                  const std::vector<PassTarget>& targets) {
+    // A wider scope needs every row named: any of them may lie in it.
+    if (!AnyWiderScope(targets)) handles.LimitNamesTo(FormsOf(targets));
+    // Handle hits are named from a snapshot of their own: processes may have come and gone
+    // while the module pass ran.
+    const auto names = system.TakeProcessSnapshot();
+    std::string shown;
+    handles.VisitUses([&](ProcessId processId, bool named, const std::string& name,
+                          const FileUse& use) {
+        if (!named) return true;
+        for (const PassTarget& target : targets) {
+            if (target.forms.scope == Scope::Exact) {
+                if (system.HandleMatches(name, target.forms.deviceForm, target.forms.fullPath)) {
+                    reporter.Report(target, *names, processId, target.shown, Pass::Handle, use);
+                }
+            } else if (system.HandleInScope(processId, name, use, target.forms, shown)) {
+                reporter.Report(target, *names, processId, shown, Pass::Handle, use);
+            }
+        }
+        return true;
+    });
+}
+
+void MatchMapped(System& system, PassReporter& reporter, const std::vector<PassTarget>& targets) {
+    std::vector<MappedFileRecord> mapped;
+    if (!system.TakeMappedFileSnapshot(FormsOf(targets), reporter.ReportedForAll(targets),
+                                       mapped) ||
+        mapped.empty())
+        return;
+    const auto names = system.TakeProcessSnapshot();
+    const FileUse use = UseOf(UseKind::Mapping);
+    std::string shown;
+    for (const MappedFileRecord& record : mapped) {
+        for (const PassTarget& target : targets) {
+            if (target.forms.scope == Scope::Exact) {
+                if (system.HandleMatches(record.name, target.forms.deviceForm,
+                                         target.forms.fullPath)) {
+                    reporter.Report(target, *names, record.processId, target.shown, Pass::Mapped,
+                                    use);
+                }
+            } else if (system.HandleInScope(record.processId, record.name, use, target.forms,
+                                            shown)) {
+                reporter.Report(target, *names, record.processId, shown, Pass::Mapped, use);
+            }
+        }
+    }
+}
+
+}  // namespace vesperlin::passes
