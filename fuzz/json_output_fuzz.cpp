@@ -8,11 +8,11 @@
 // byte saying whether it has the path loaded (bit 0) and open (bit 1).
 #include <algorithm>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/cli_run.h"
+#include "cli/json_text.h"
 #include "fakes/fake_system.h"
 #include "fuzz_support.h"
 #include "sysinfo/text.h"
@@ -261,11 +261,15 @@ void CheckHit(const Json& hit, const ScriptedPath& scripted, const FakeSystem& s
     const Json& processId = Require(hit.Member("processId"), Json::Number);
     const ProcessId id = static_cast<ProcessId>(std::stoul(processId.text));
     FUZZ_CHECK(std::to_string(id) == processId.text);
+    // Only processes that could be named are listed.
     const auto process = system.processes.find(id);
-    const bool found = Require(hit.Member("processFound"), Json::Bool).boolean;
-    FUZZ_CHECK(found == (process != system.processes.end()));
+    FUZZ_CHECK(process != system.processes.end());
     const std::string& imageName = Require(hit.Member("imageName"), Json::String).text;
-    FUZZ_CHECK(imageName == (found ? WellFormedUtf8(process->second) : std::string()));
+    FUZZ_CHECK(imageName == WellFormedUtf8(process->second));
+    // A name that is not UTF-8 keeps its bytes, so that two such names stay apart.
+    const Json* hex = hit.Member("imageNameHex");
+    FUZZ_CHECK((hex != nullptr) == (WellFormedUtf8(process->second) != process->second));
+    if (hex) FUZZ_CHECK(Require(hex, Json::String).text == HexBytes(process->second));
     FUZZ_CHECK(Require(hit.Member("path"), Json::String).text == WellFormedUtf8(scripted.fullPath));
     const std::string& foundAs = Require(hit.Member("foundAs"), Json::String).text;
     FUZZ_CHECK(foundAs == "module" || foundAs == "handle");
@@ -312,14 +316,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::vector<std::string> args = {"--json", "--"};
     for (const ScriptedPath& scripted : paths) args.push_back(scripted.path);
-    std::ostringstream out, err;
+    MemorySink out, err;
+    CliPlatform platform;
+    platform.version = "0";
+    platform.privilegedUser = "root";
     RunCli(
-        args, [&](Messages&) { return std::make_unique<FakeSystem>(system); },
-        CliPlatform{"0", "root", false}, out, err);
+        args, [&](Messages&) { return std::make_unique<FakeSystem>(system); }, platform, out, err);
 
     Json document;
-    FUZZ_CHECK(JsonReader(out.str()).Document(document));
+    FUZZ_CHECK(JsonReader(out.Text()).Document(document));
     FUZZ_CHECK(document.kind == Json::Object);
+    FUZZ_CHECK(Require(document.Member("schemaVersion"), Json::Number).text == "1");
+    FUZZ_CHECK(Require(document.Member("exitedProcesses"), Json::Number).text == "0");
     FUZZ_CHECK(Require(document.Member("inaccessibleProcesses"), Json::Number).text ==
                std::to_string(system.inaccessible));
     const Json& queries = Require(document.Member("queries"), Json::Array);

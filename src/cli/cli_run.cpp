@@ -1,9 +1,11 @@
 #include "cli/cli_run.h"
 
+#include <chrono>
+#include <thread>
+
 #include "cli/cli_options.h"
-#include "cli/json_text.h"
-#include "query/result_list.h"
-#include "query/usage_query.h"
+#include "cli/cli_output.h"
+#include "query/invocation_query.h"
 
 namespace vesperlin {
 
@@ -11,215 +13,150 @@ namespace {
 
 constexpr const char* kProgram = "vesperlin-cli";
 
-enum class Outcome { Done, Stopped, Unreadable, Unlisted };
-
-struct PathReport {
-    std::string path;
-    PathKind kind = PathKind::Unreadable;
-    Outcome outcome = Outcome::Done;
-    std::vector<std::string> lines;
-    std::vector<Hit> hits;  // distinct hits, in order
-};
-
-bool SameHit(const Hit& a, const Hit& b) {
-    return a.processId == b.processId && a.asModule == b.asModule && a.asMapped == b.asMapped &&
-           a.path == b.path && a.imageName == b.imageName && a.processFound == b.processFound &&
-           a.use == b.use;
+// "vesperlin-cli: PATH: TEXT", the path escaped as every name the console shows.
+std::string PathError(const std::string& path, const std::string& text) {
+    return std::string(kProgram) + ": " + EscapeForText(path) + ": " + text + "\n";
 }
 
-// One path, handled as a drop onto the desktop program would be, with a list of its own.
-PathReport QueryOne(System& system, Messages& messages, const std::string& path,
-                    std::ostream& err) {
-    PathReport report;
-    report.path = path;
-    report.kind = system.Classify(path);
-    VectorResultList results;
-    const HitObserver collect = [&](const Hit& hit) {
-        for (const Hit& seen : report.hits) {
-            if (SameHit(seen, hit)) return;
+// What went wrong with each path, in argument order. True when any path failed.
+bool ReportFailures(const std::vector<QueryAnswer>& answers, std::string& err) {
+    bool failed = false;
+    for (const QueryAnswer& answer : answers) {
+        for (const std::string& message : answer.messages) err += PathError(answer.path, message);
+        for (const SkippedEntry& skipped : answer.skipped)
+            err += PathError(skipped.path, skipped.reason + "; left out");
+        if (!answer.reason.empty()) {
+            err += PathError(answer.path, answer.reason);
+        } else if (answer.status == QueryStatus::Stopped && answer.messages.empty()) {
+            err += PathError(answer.path, "the query stopped early; its result may be incomplete");
         }
-        report.hits.push_back(hit);
-    };
-    switch (report.kind) {
-        case PathKind::Unreadable:
-            // The desktop program would try to list it as a folder and show nothing; here the
-            // user gets told.
-            err << kProgram << ": cannot read " << path
-                << ": no such file or folder, or no access\n";
-            report.outcome = Outcome::Unreadable;
-            break;
-        case PathKind::Folder: {
-            bool stopped = false;
-            // An entry that cannot be asked about (a dangling link, one removed meanwhile) is
-            // left out; the user hears of it, and the others are still answered.
-            const SkipObserver noteSkip = [&](const std::string& entry, const std::string& why) {
-                err << kProgram << ": " << entry << ": " << why << "; left out\n";
-            };
-            if (!ExpandFolder(system, results, path, collect, &stopped, noteSkip)) {
-                err << kProgram << ": cannot list the folder " << path << "\n";
-                report.outcome = Outcome::Unlisted;
-            } else if (stopped) {
-                err << kProgram << ": the query of " << path
-                    << " stopped early; its result may be incomplete\n";
-                report.outcome = Outcome::Stopped;
-            }
-            break;
-        }
-        case PathKind::File:
-            if (QueryPath(system, results, messages, path, kNotUsedFormat, collect)) {
-                report.outcome = Outcome::Stopped;
-            }
-            break;
+        failed = failed || answer.status != QueryStatus::Done;
     }
-    report.lines = results.Lines();
+    return failed;
+}
+
+std::vector<QueryRequest> RequestsOf(const CliOptions& options) {
+    std::vector<QueryRequest> requests;
+    const Scope scope = options.recursive ? Scope::Under
+                        : options.mount   ? Scope::Volume
+                                          : Scope::Exact;
+    for (const std::string& path : options.paths) requests.push_back({path, scope});
+    return requests;
+}
+
+CliReport ReportOf(System& system, const std::vector<QueryAnswer>& answers, CliOutput output) {
+    CliReport report;
+    report.exitedProcesses = CountExited(answers);
+    report.inaccessibleProcesses = system.InaccessibleProcessCount();
+    // Only the long forms show details, and reading them costs a few reads per process.
+    if (output != CliOutput::Long && output != CliOutput::Json) return report;
+    for (const QueryAnswer& answer : answers) {
+        for (const Hit& hit : answer.hits) {
+            if (!hit.processFound || report.details.count(hit.processId)) continue;
+            ProcessDetails details;
+            system.DescribeProcess(hit.processId, details);
+            report.details.emplace(hit.processId, std::move(details));
+        }
+    }
     return report;
 }
 
-const char* KindName(PathKind kind) {
-    switch (kind) {
-        case PathKind::File:
-            return "file";
-        case PathKind::Folder:
-            return "folder";
-        case PathKind::Unreadable:
+std::string Format(const std::vector<QueryAnswer>& answers, const CliReport& report,
+                   const CliOptions& options, int width) {
+    switch (options.output) {
+        case CliOutput::Pids:
+            return FormatPids(answers);
+        case CliOutput::Long:
+            return FormatLong(answers, report, width);
+        case CliOutput::Json:
+            return FormatJson(answers, report);
+        case CliOutput::Lines:
             break;
     }
-    return "unreadable";
+    return FormatLines(answers);
 }
 
-const char* OutcomeName(Outcome outcome) {
-    switch (outcome) {
-        case Outcome::Done:
-            return "done";
-        case Outcome::Stopped:
-            return "stopped";
-        case Outcome::Unreadable:
-            return "unreadable";
-        case Outcome::Unlisted:
-            return "unlisted";
-    }
-    return "done";
-}
-
-const char* FoundAsName(const Hit& hit) {
-    if (hit.asModule) return "module";
-    return hit.asMapped ? "mapped" : "handle";
-}
-
-// The fields that say how the process uses the file, after the hit's others.
-void WriteUse(std::ostream& out, const FileUse& use) {
-    out << ", \"use\": \"" << UseKindName(use.kind) << "\"";
-    if (use.kind == UseKind::Descriptor) out << ", \"descriptor\": " << use.number;
-    if (use.kind == UseKind::Handle) out << ", \"handle\": " << use.number;
-    if (use.kind == UseKind::Descriptor || use.kind == UseKind::Handle) {
-        out << ", \"access\": ";
-        if (!use.accessKnown) {
-            out << "null";
-        } else {
-            const std::vector<std::string> names = AccessNames(use.access);
-            out << "[";
-            for (std::size_t i = 0; i < names.size(); ++i)
-                out << (i ? ", " : "") << JsonString(names[i]);
-            out << "]";
-        }
-    }
-    if (use.kind == UseKind::Executable || use.kind == UseKind::Mapping) {
-        const std::vector<std::string> texts = MappingPermissionTexts(use.mappings);
-        out << ", \"mappings\": [";
-        for (std::size_t i = 0; i < texts.size(); ++i)
-            out << (i ? ", " : "") << JsonString(texts[i]);
-        out << "]";
-    }
-}
-
-void WriteJson(std::ostream& out, const std::vector<PathReport>& reports,
-               std::size_t inaccessible) {
-    out << "{\n  \"queries\": [";
-    for (std::size_t r = 0; r < reports.size(); ++r) {
-        const PathReport& report = reports[r];
-        out << (r ? ",\n" : "\n") << "    {\n";
-        out << "      \"query\": " << JsonString(report.path) << ",\n";
-        out << "      \"kind\": \"" << KindName(report.kind) << "\",\n";
-        out << "      \"status\": \"" << OutcomeName(report.outcome) << "\",\n";
-        out << "      \"used\": " << (report.hits.empty() ? "false" : "true") << ",\n";
-        out << "      \"hits\": [";
-        for (std::size_t h = 0; h < report.hits.size(); ++h) {
-            const Hit& hit = report.hits[h];
-            out << (h ? ",\n" : "\n") << "        {\"processId\": " << hit.processId
-                << ", \"imageName\": " << JsonString(hit.imageName)
-                << ", \"processFound\": " << (hit.processFound ? "true" : "false")
-                << ", \"path\": " << JsonString(hit.path) << ", \"foundAs\": \"" << FoundAsName(hit)
-                << "\"";
-            WriteUse(out, hit.use);
-            out << "}";
-        }
-        out << (report.hits.empty() ? "],\n" : "\n      ],\n");
-        out << "      \"lines\": [";
-        for (std::size_t l = 0; l < report.lines.size(); ++l) {
-            out << (l ? ", " : "") << JsonString(report.lines[l]);
-        }
-        out << "]\n    }";
-    }
-    out << (reports.empty() ? "],\n" : "\n  ],\n");
-    out << "  \"inaccessibleProcesses\": " << inaccessible << "\n}\n";
+double SteadySeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 }  // namespace
 
+void SinkMessages::Show(const std::string& text) {
+    sink.Write(std::string(kProgram) + ": " + text + "\n");
+}
+
 int RunCli(const std::vector<std::string>& args, const SystemFactory& makeSystem,
-           const CliPlatform& platform, std::ostream& out, std::ostream& err) {
+           const CliPlatform& platform, OutputSink& out, OutputSink& err) {
     CliOptions options;
     std::string error;
     if (!ParseCliArguments(args, options, error)) {
-        err << kProgram << ": " << error << "\n"
-            << "Try '" << kProgram << " --help' for more information.\n";
+        err.Write(std::string(kProgram) + ": " + error + "\nTry '" + kProgram +
+                  " --help' for more information.\n");
         return kCliFailed;
     }
+    // A write error on standard output is reported once; a reader that has gone ends us
+    // quietly, as it would any filter in a pipeline.
+    const auto finish = [&](int status) {
+        if (out.CurrentState() == OutputSink::State::Failed) {
+            err.Write(std::string(kProgram) + ": standard output: " + out.FailureReason() + "\n");
+            return static_cast<int>(kCliFailed);
+        }
+        return status;
+    };
     if (options.help) {
-        out << CliUsageText();
-        return kCliUsed;
+        out.Write(CliUsageText());
+        return finish(kCliUsed);
     }
     if (options.version) {
-        out << kProgram << " " << platform.version << "\n";
-        return kCliUsed;
+        out.Write(std::string(kProgram) + " " + platform.version + "\n");
+        return finish(kCliUsed);
     }
 
-    StreamMessages messages(err);
+    SinkMessages messages(err);
     const std::unique_ptr<System> system = makeSystem(messages);
     if (!system) {
-        err << kProgram << ": cannot inspect the system\n";
+        err.Write(std::string(kProgram) + ": cannot inspect the system\n");
         return kCliFailed;
     }
 
-    std::vector<PathReport> reports;
-    bool used = false;
-    bool failed = false;
-    for (const std::string& path : options.paths) {
-        PathReport report = QueryOne(*system, messages, path, err);
-        used = used || !report.hits.empty();
-        failed = failed || report.outcome != Outcome::Done;
-        if (!options.json) {
-            for (const std::string& line : report.lines) out << line << '\n';
-            out.flush();
+    const std::vector<QueryRequest> requests = RequestsOf(options);
+    std::vector<QueryAnswer> answers = QueryInvocation(*system, requests);
+    if (options.waitFree) {
+        const auto now = platform.now ? platform.now : SteadySeconds;
+        const auto sleep = platform.sleep ? platform.sleep : [](double seconds) {
+            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        };
+        const double deadline = now() + options.waitSeconds;
+        while (AnyNamedHit(answers) && now() < deadline) {
+            const double left = deadline - now();
+            sleep(left < kWaitPollSeconds ? left : kWaitPollSeconds);
+            answers = QueryInvocation(*system, requests);
         }
-        reports.push_back(std::move(report));
     }
 
-    const std::size_t inaccessible = system->InaccessibleProcessCount();
-    if (options.json) WriteJson(out, reports, inaccessible);
-    out.flush();
-    if (inaccessible > 0) {
-        err << kProgram << ": " << inaccessible << (inaccessible == 1 ? " process" : " processes")
-            << " could not be inspected";
+    const CliReport report = ReportOf(*system, answers, options.output);
+    std::string errors;
+    const bool failed = ReportFailures(answers, errors);
+    out.Write(Format(answers, report, options, platform.terminalWidth));
+    err.Write(errors);
+    if (report.inaccessibleProcesses > 0) {
+        const std::size_t count = report.inaccessibleProcesses;
+        std::string note = std::string(kProgram) + ": " + std::to_string(count) +
+                           (count == 1 ? " process" : " processes") + " could not be inspected";
         if (platform.runsPrivileged) {
-            err << " (" << platform.privilegedLimits << ")\n";
+            note += " (" + platform.privilegedLimits + ")\n";
         } else {
-            err << "; " << platform.privilegedUser << " sees them all\n";
+            note += "; " + platform.privilegedUser + " sees them all\n";
         }
+        err.Write(note);
     }
 
-    if (failed) return kCliFailed;
-    return used ? kCliUsed : kCliNotUsed;
+    const bool used = AnyNamedHit(answers);
+    if (failed) return finish(kCliFailed);
+    if (options.waitFree) return finish(used ? kCliNotUsed : kCliUsed);
+    return finish(used ? kCliUsed : kCliNotUsed);
 }
 
 }  // namespace vesperlin

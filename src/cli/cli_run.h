@@ -1,12 +1,12 @@
 #pragma once
-// The console program without its platform: arguments in, lines and an exit status out.
+// The console program without its platform: arguments in, output and an exit status out.
 
 #include <functional>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
+#include "cli/output_sink.h"
 #include "sysinfo/messages.h"
 #include "sysinfo/system.h"
 
@@ -23,21 +23,26 @@ struct CliPlatform {
     bool runsPrivileged = false;  // we are that user already: no point in suggesting it
     // Why that user may still not inspect a process.
     std::string privilegedLimits = "protected, or in another namespace";
+    int terminalWidth = 0;  // of standard output; 0 when it is no terminal
+    // --wait-free's clock (seconds from any fixed moment) and pause; the defaults are the
+    // steady clock and a real sleep.
+    std::function<double()> now;
+    std::function<void(double seconds)> sleep;
 };
 
-// Messages written to a stream, one per line, unchanged.
-class StreamMessages : public Messages {
+// The system's own messages, on standard error after the program's name.
+class SinkMessages : public Messages {
   public:
-    explicit StreamMessages(std::ostream& stream) : stream(stream) {}
-    void Show(const std::string& text) override { stream << text << '\n' << std::flush; }
+    explicit SinkMessages(OutputSink& sink) : sink(sink) {}
+    void Show(const std::string& text) override;
 
   private:
-    std::ostream& stream;
+    OutputSink& sink;
 };
 
-// Runs vesperlin-cli with the arguments after the program name. Result lines (or the JSON
-// document) go to `out`; messages and diagnostics to `err`. Returns the exit status.
+// Runs vesperlin-cli with the arguments after the program name. Result lines, the table or
+// the JSON document go to `out`; messages and diagnostics to `err`. Returns the exit status.
 int RunCli(const std::vector<std::string>& args, const SystemFactory& makeSystem,
-           const CliPlatform& platform, std::ostream& out, std::ostream& err);
+           const CliPlatform& platform, OutputSink& out, OutputSink& err);
 
 }  // namespace vesperlin

@@ -1,6 +1,7 @@
 #include "cli/json_text.h"
 
 #include <cstdio>
+#include <string>
 
 namespace vesperlin {
 
@@ -35,6 +36,33 @@ std::size_t Utf8SequenceLength(const std::string& s, std::size_t i) {
 }
 
 }  // namespace
+
+std::size_t ValidUtf8Length(const std::string& text, std::size_t at) {
+    if (at >= text.size()) return 0;
+    if (static_cast<unsigned char>(text[at]) < 0x80) return 1;
+    return Utf8SequenceLength(text, at);
+}
+
+bool IsValidUtf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = ValidUtf8Length(text, i);
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
+std::string HexBytes(const std::string& text) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(text.size() * 2);
+    for (char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        hex += digits[byte >> 4];
+        hex += digits[byte & 15];
+    }
+    return hex;
+}
 
 std::string JsonString(const std::string& text) {
     std::string out = "\"";

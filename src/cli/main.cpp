@@ -1,9 +1,9 @@
 // vesperlin-cli: the console front end over the usage query.
-#include <iostream>
 #include <string>
 #include <vector>
 
 #include "cli/cli_run.h"
+#include "cli/output_sink.h"
 #include "sysinfo/platform_system.h"
 
 #ifdef _WIN32
@@ -11,6 +11,7 @@
 
 #include "sysinfo/win32/nt_api.h"
 #else
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -40,10 +41,15 @@ int main(int argc, char** argv) {
 #else
     platform.privilegedUser = "root";
     platform.runsPrivileged = geteuid() == 0;
+    // A reader that has gone shows as EPIPE, which ends us quietly, instead of killing us.
+    signal(SIGPIPE, SIG_IGN);
 #endif
+    vesperlin::StandardSink out(vesperlin::StandardSink::Stream::Output);
+    vesperlin::StandardSink err(vesperlin::StandardSink::Stream::Error);
+    platform.terminalWidth = out.TerminalWidth();
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     return vesperlin::RunCli(
         args,
         [](vesperlin::Messages& messages) { return vesperlin::CreatePlatformSystem(messages); },
-        platform, std::cout, std::cerr);
+        platform, out, err);
 }

@@ -199,9 +199,10 @@ std::vector<QueryAnswer> QueryInvocation(System& system, const std::vector<Query
     for (std::size_t i = 0; i < answers.size(); ++i) {
         QueryAnswer& answer = answers[i];
         answer.lines = std::move(pending[i].results.lines);
-        if (pending[i].queried && answer.status == QueryStatus::Done && answer.lines.empty())
-            answer.lines.push_back(
-                FormatNotUsedLine(notUsedFormat, system.FileNamePart(answer.path)));
+        if (!pending[i].queried) continue;
+        answer.notUsedLine = FormatNotUsedLine(notUsedFormat, system.FileNamePart(answer.path));
+        if (answer.status == QueryStatus::Done && answer.lines.empty())
+            answer.lines.push_back(answer.notUsedLine);
     }
     return answers;
 }

@@ -39,6 +39,7 @@ struct QueryAnswer {
     std::string reason;                 // Unreadable, Unlisted, a scope that cannot be formed
     std::vector<std::string> messages;  // the single-path query's own messages, in order
     std::vector<std::string> lines;     // the result lines as the desktop program forms them
+    std::string notUsedLine;            // "NAME is not used.", for a path that was queried
     std::vector<Hit> hits;              // distinct hits, in line order
     std::vector<SkippedEntry> skipped;  // folder entries that had to be left out
 };

@@ -92,6 +92,7 @@ std::unique_ptr<ProcessNames> FakeSystem::TakeProcessSnapshot() {
 
 bool FakeSystem::TakeModuleSnapshot(std::vector<ModuleRecord>& out) {
     out.clear();
+    ++moduleSnapshotsTaken;
     if (moduleSnapshotFails) {
         if (messages) {
             messages->Show(kProcessListFailure);
@@ -156,6 +157,48 @@ bool FakeSystem::HandleMatches(const std::string& handleName, const std::string&
                                const std::string& fullPath) {
     // Wine names disk files in the Win32 namespace form, Windows in the device form.
     return Equal(handleName, deviceForm) || Equal(handleName, "\\??\\" + fullPath);
+}
+
+namespace {
+
+// The part of `text` after `prefix` and a backslash (or nothing after it), ignoring case.
+bool RestAfter(const FakeSystem& system, const std::string& text, const std::string& prefix,
+               std::string& rest) {
+    if (text.size() < prefix.size() || !system.Equal(text.substr(0, prefix.size()), prefix))
+        return false;
+    rest = text.substr(prefix.size());
+    return rest.empty() || rest[0] == '\\' || (!prefix.empty() && prefix.back() == '\\');
+}
+
+std::string ScopeRoot(const HandleTarget& target) {
+    return target.scope == Scope::Volume ? target.fullPath.substr(0, 2) : target.fullPath;
+}
+
+}  // namespace
+
+bool FakeSystem::GetScopeForm(const std::string& fullPath, Scope scope, std::string& scopeForm) {
+    return GetDeviceFileName(scope == Scope::Volume ? fullPath.substr(0, 2) : fullPath, scopeForm);
+}
+
+bool FakeSystem::ModuleInScope(const std::string& modulePath, const HandleTarget& target) {
+    std::string rest;
+    return RestAfter(*this, modulePath, ScopeRoot(target), rest);
+}
+
+bool FakeSystem::HandleInScope(ProcessId, const std::string& handleName, const FileUse&,
+                               const HandleTarget& target, std::string& shownPath) {
+    std::string rest;
+    if (!RestAfter(*this, handleName, target.deviceForm, rest) &&
+        !RestAfter(*this, handleName, "\\??\\" + ScopeRoot(target), rest))
+        return false;
+    shownPath = ScopeRoot(target) + rest;
+    return true;
+}
+
+bool FakeSystem::DescribeProcess(ProcessId processId, ProcessDetails& out) {
+    const auto found = details.find(processId);
+    out = found == details.end() ? ProcessDetails() : found->second;
+    return found != details.end();
 }
 
 std::string FakeSystem::DescribePathFailure(const std::string& path) {

@@ -73,7 +73,10 @@ class FakeSystem : public System {
     static constexpr const char* kModuleListFailure =
         "Can't get process information start position.";
 
+    std::map<ProcessId, ProcessDetails> details;  // what DescribeProcess answers
+
     // --- what happened ---
+    std::size_t moduleSnapshotsTaken = 0;
     std::size_t processSnapshotsTaken = 0;
     std::size_t handleSnapshotsTaken = 0;
     std::vector<std::string> translated;                   // every path handed to GetDeviceFileName
@@ -104,6 +107,13 @@ class FakeSystem : public System {
     std::string FileNamePart(const std::string& path) override;
     std::size_t InaccessibleProcessCount() const override { return inaccessible; }
     ProcessId OwnProcessId() const override { return ownProcessId; }
+    // Wider scopes by prefix: the device form of the folder (Under) or of the drive (Volume),
+    // the handle name's rest appended to the full path to show it.
+    bool GetScopeForm(const std::string& fullPath, Scope scope, std::string& scopeForm) override;
+    bool ModuleInScope(const std::string& modulePath, const HandleTarget& target) override;
+    bool HandleInScope(ProcessId processId, const std::string& handleName, const FileUse& use,
+                       const HandleTarget& target, std::string& shownPath) override;
+    bool DescribeProcess(ProcessId processId, ProcessDetails& out) override;
     // "no full path" or "no device form", after the step that fails for the path.
     std::string DescribePathFailure(const std::string& path) override;
 };

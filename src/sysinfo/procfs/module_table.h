@@ -23,6 +23,9 @@ class ModuleTable {
     // Whether the module at `modulePath` is the file at `fullPath`.
     bool Matches(const std::string& modulePath, const std::string& fullPath);
 
+    // The identity of a module's file, stat'ed at most once per snapshot.
+    std::optional<FileIdentity> ModuleIdentity(const std::string& modulePath);
+
   private:
     struct Entry {
         bool deleted = false;
@@ -32,7 +35,6 @@ class ModuleTable {
         std::optional<FileIdentity> statIdentity;
     };
 
-    std::optional<FileIdentity> ModuleIdentity(const std::string& modulePath);
     std::optional<FileIdentity> TargetIdentity(const std::string& fullPath);
 
     std::unordered_map<std::string, Entry> entries;

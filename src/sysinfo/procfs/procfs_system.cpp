@@ -22,6 +22,7 @@
 #include "sysinfo/procfs/file_identity.h"
 #include "sysinfo/procfs/module_walk.h"
 #include "sysinfo/procfs/path_walk.h"
+#include "sysinfo/procfs/process_details.h"
 #include "sysinfo/procfs/proc_dir.h"
 #include "sysinfo/procfs/slices.h"
 #include "sysinfo/procfs/unix_sockets.h"
@@ -388,6 +389,92 @@ std::string ProcfsSystem::DescribePathFailure(const std::string& path) {
         return "an anonymous kernel object, which nothing tells apart from others of its kind";
     }
     return "its full path cannot be formed";
+}
+
+namespace {
+
+// The device of a scope form or of a handle name ("dev:ino"): the decimal number before any
+// colon.
+bool DeviceOfText(std::string_view text, dev_t& dev) {
+    const std::size_t colon = text.find(':');
+    if (colon != std::string_view::npos) text = text.substr(0, colon);
+    if (text.empty() || text.size() > 20) return false;
+    unsigned long long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    dev = static_cast<dev_t>(value);
+    return true;
+}
+
+// Whether `path` is `folder` or lies under it, by text: both are canonical paths.
+bool IsUnder(std::string_view path, const std::string& folder) {
+    if (folder == "/") return !path.empty() && path[0] == '/';
+    return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
+}  // namespace
+
+int ProcfsSystem::ProcRoot() {
+    if (!procRoot.Valid()) procRoot = OpenProcRoot();
+    return procRoot.Get();
+}
+
+bool ProcfsSystem::GetScopeForm(const std::string& fullPath, Scope, std::string& scopeForm) {
+    struct stat st;
+    if (StatAnyLength(fullPath, st) != 0) return false;
+    scopeForm = std::to_string(static_cast<unsigned long long>(st.st_dev));
+    return true;
+}
+
+bool ProcfsSystem::ModuleInScope(const std::string& modulePath, const HandleTarget& target) {
+    dev_t dev = 0;
+    if (!DeviceOfText(target.deviceForm, dev)) return false;
+    // The text first: it is free, and rules out nearly every module of a folder query.
+    if (target.scope == Scope::Under && !IsUnder(WithoutDeletedSuffix(modulePath), target.fullPath))
+        return false;
+    const std::optional<FileIdentity> identity = moduleTable.ModuleIdentity(modulePath);
+    return identity && identity->dev == dev;
+}
+
+bool ProcfsSystem::HandleInScope(ProcessId processId, const std::string& handleName,
+                                 const FileUse& use, const HandleTarget& target,
+                                 std::string& shownPath) {
+    dev_t wanted = 0, dev = 0;
+    if (!DeviceOfText(target.deviceForm, wanted) || !DeviceOfText(handleName, dev) || dev != wanted)
+        return false;
+    // Only rows on the right device get their link read: that is what names the file.
+    char leaf[32], path[48];
+    switch (use.kind) {
+        case UseKind::CurrentFolder:
+            std::snprintf(leaf, sizeof leaf, "cwd");
+            break;
+        case UseKind::RootFolder:
+            std::snprintf(leaf, sizeof leaf, "root");
+            break;
+        case UseKind::Descriptor:
+            std::snprintf(leaf, sizeof leaf, "fd/%llu",
+                          static_cast<unsigned long long>(use.number));
+            break;
+        default:
+            return false;
+    }
+    std::string text;
+    int errorCode = 0;
+    if (!ReadLinkText(ProcRoot(), ProcessEntryPath(path, processId, leaf), text, errorCode)) {
+        // Gone meanwhile: on the right file system still, but nothing to show for a folder.
+        if (target.scope == Scope::Under) return false;
+        text = handleName;
+    }
+    if (target.scope == Scope::Under && !IsUnder(WithoutDeletedSuffix(text), target.fullPath))
+        return false;
+    shownPath = std::move(text);
+    return true;
+}
+
+bool ProcfsSystem::DescribeProcess(ProcessId processId, ProcessDetails& details) {
+    return ReadProcessDetails(ProcRoot(), processId, details);
 }
 
 std::size_t ProcfsSystem::InaccessibleProcessCount() const {

@@ -9,6 +9,7 @@
 #include "sysinfo/messages.h"
 #include "sysinfo/procfs/fd_walk.h"
 #include "sysinfo/procfs/module_table.h"
+#include "sysinfo/procfs/proc_dir.h"
 #include "sysinfo/system.h"
 
 namespace vesperlin::procfs {
@@ -37,6 +38,11 @@ class ProcfsSystem : public System {
     std::size_t InaccessibleProcessCount() const override;
     ProcessId OwnProcessId() const override;
     std::string DescribePathFailure(const std::string& path) override;
+    bool GetScopeForm(const std::string& fullPath, Scope scope, std::string& scopeForm) override;
+    bool ModuleInScope(const std::string& modulePath, const HandleTarget& target) override;
+    bool HandleInScope(ProcessId processId, const std::string& handleName, const FileUse& use,
+                       const HandleTarget& target, std::string& shownPath) override;
+    bool DescribeProcess(ProcessId processId, ProcessDetails& details) override;
 
   private:
     Messages& messages;
@@ -44,6 +50,8 @@ class ProcfsSystem : public System {
     ModuleTable moduleTable;
     std::vector<ProcessId> moduleDenied;
     std::vector<ProcessId> handleDenied;
+    UniqueFd procRoot;  // opened on first need by the scope and detail readers
+    int ProcRoot();
 };
 
 }  // namespace vesperlin::procfs

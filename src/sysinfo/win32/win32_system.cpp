@@ -11,6 +11,7 @@
 #include "sysinfo/win32/final_path.h"
 #include "sysinfo/win32/mapped_files.h"
 #include "sysinfo/win32/module_snapshot.h"
+#include "sysinfo/win32/process_details.h"
 #include "sysinfo/win32/process_snapshot.h"
 #include "sysinfo/win32/unique_handle.h"
 #include "sysinfo/win32/wide_text.h"
@@ -101,7 +102,10 @@ bool Win32System::TakeMappedFileSnapshot(const std::vector<HandleTarget>& target
             names.emplace_back(wide.begin(), wide.end());
         }
     MappedFileSnapshot snapshot(messages);
-    snapshot.LimitNamesTo(std::make_unique<NameTailFilter>(names));
+    // A wider scope may be any file's name: no tail tells them apart.
+    const bool wider = std::any_of(targets.begin(), targets.end(),
+                                   [](const HandleTarget& t) { return t.scope != Scope::Exact; });
+    if (!wider) snapshot.LimitNamesTo(std::make_unique<NameTailFilter>(names));
     snapshot.Skip(std::vector<DWORD>(reported.begin(), reported.end()));
     const bool ok = snapshot.Refresh();
     mappedDenied = snapshot.DeniedProcesses();
@@ -246,6 +250,64 @@ std::string Win32System::DescribePathFailure(const std::string& path) {
     if (GetFileAttributesW(NarrowToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES)
         return "no device path can be formed for it";
     return SystemMessage(GetLastError());
+}
+
+namespace {
+
+// The path a wider scope is about: the folder itself, or the drive of a volume (C:).
+std::string ScopeRoot(const HandleTarget& target) {
+    if (target.scope == Scope::Volume && target.fullPath.size() >= 2 && target.fullPath[1] == ':')
+        return target.fullPath.substr(0, 2);
+    return TrimTrailingSeparators(target.fullPath);
+}
+
+// Whether `text` is `prefix` or lies under it, ignoring case; `rest` gets what follows.
+bool UnderPrefix(const std::string& text, const std::string& prefix, std::string& rest) {
+    std::string stem = prefix;
+    while (!stem.empty() && stem.back() == '\\') stem.pop_back();
+    if (stem.empty() || text.size() < stem.size() ||
+        !EqualIgnoringCase(text.substr(0, stem.size()), stem))
+        return false;
+    rest = text.substr(stem.size());
+    return rest.empty() || rest[0] == '\\';
+}
+
+}  // namespace
+
+bool Win32System::GetScopeForm(const std::string& fullPath, Scope scope, std::string& scopeForm) {
+    HandleTarget target{std::string(), fullPath, scope};
+    const std::string root = ScopeRoot(target);
+    // A volume is named by its drive's device (\Device\HarddiskVolume1); a folder by its own
+    // forms, as a file is.
+    if (scope == Scope::Volume) return win32::GetDeviceFileName(root + "\\", scopeForm);
+    return GetDeviceFileName(root, scopeForm);
+}
+
+bool Win32System::ModuleInScope(const std::string& modulePath, const HandleTarget& target) {
+    std::string rest;
+    return UnderPrefix(modulePath, ScopeRoot(target), rest) && !rest.empty();
+}
+
+bool Win32System::HandleInScope(ProcessId, const std::string& handleName, const FileUse&,
+                                const HandleTarget& target, std::string& shownPath) {
+    const std::string root = ScopeRoot(target);
+    std::string rest;
+    // Windows names files by their device path, Wine by the \??\ form of the DOS path.
+    for (const std::string& form : WindowsHandleNames(target.deviceForm, root)) {
+        if (UnderPrefix(handleName, form, rest)) {
+            shownPath = root + rest;
+            return true;
+        }
+    }
+    if (UnderPrefix(handleName, "\\??\\" + root, rest)) {
+        shownPath = root + rest;
+        return true;
+    }
+    return false;
+}
+
+bool Win32System::DescribeProcess(ProcessId processId, ProcessDetails& details) {
+    return ReadProcessDetails(processId, details);
 }
 
 }  // namespace win32

@@ -41,6 +41,11 @@ class Win32System : public System {
     std::vector<DWORD> InaccessibleProcesses() const;
     ProcessId OwnProcessId() const override;
     std::string DescribePathFailure(const std::string& path) override;
+    bool GetScopeForm(const std::string& fullPath, Scope scope, std::string& scopeForm) override;
+    bool ModuleInScope(const std::string& modulePath, const HandleTarget& target) override;
+    bool HandleInScope(ProcessId processId, const std::string& handleName, const FileUse& use,
+                       const HandleTarget& target, std::string& shownPath) override;
+    bool DescribeProcess(ProcessId processId, ProcessDetails& details) override;
 
   private:
     Messages& messages;

@@ -4,15 +4,18 @@
 #include <fstream>
 #include <sstream>
 
-#include "query/result_line.h"
 #include "support/holder_process.h"
 
-using vesperlin::FormatResultLine;
 using vesperlin::testing::ExecutableFolder;
 using vesperlin::testing::HolderProcess;
 using vesperlin::testing::TempFolder;
 
 namespace {
+
+// A line of the console program: the decimal process id, two blanks, the text.
+std::string ConsoleLine(DWORD processId, const std::string& text) {
+    return std::to_string(processId) + "  " + text;
+}
 
 // One argument quoted so that the C runtime's splitter gives it back unchanged.
 std::string Quote(const std::string& arg) {
@@ -124,7 +127,7 @@ class CliProgram : public ::testing::Test {
         holder = std::make_unique<HolderProcess>(
             std::vector<std::string>{"--file", held, "--library", library});
         ASSERT_TRUE(holder->Started());
-        holderLine = FormatResultLine(holder->Id(), "vesperlin-holder.exe");
+        holderLine = ConsoleLine(holder->Id(), "vesperlin-holder.exe");
     }
 
     TempFolder folder;
@@ -144,8 +147,7 @@ TEST_F(CliProgram, NamesTheProcessThatHoldsAFileOpen) {
 // The fields of the first hit of the holder in a JSON document; empty when there is none.
 std::string HolderHit(const std::string& json, DWORD holderId) {
     std::ostringstream hit;
-    hit << "{\"processId\": " << holderId
-        << ", \"imageName\": \"vesperlin-holder.exe\", \"processFound\": true";
+    hit << "{\"processId\": " << holderId << ", \"imageName\": \"vesperlin-holder.exe\"";
     const auto at = json.find(hit.str());
     if (at == std::string::npos) return std::string();
     return json.substr(at, json.find('}', at) - at);
@@ -163,8 +165,8 @@ TEST_F(CliProgram, ShowsTheMatchedPathsOfAFolder) {
     folder.MakeFile("idle.txt");
     const CliRun run = RunCli({folder.Path()});
     EXPECT_EQ(run.exitCode, 0u) << run.err;
-    EXPECT_TRUE(HasLine(
-        run.out, FormatResultLine(holder->Id(), "vesperlin-holder.exe (" + FullPath(held) + ")")))
+    EXPECT_TRUE(HasLine(run.out,
+                        ConsoleLine(holder->Id(), "vesperlin-holder.exe (" + FullPath(held) + ")")))
         << run.out;
     EXPECT_EQ(run.out.find("idle.txt"), std::string::npos) << run.out;
 }
@@ -172,8 +174,8 @@ TEST_F(CliProgram, ShowsTheMatchedPathsOfAFolder) {
 TEST_F(CliProgram, AnswersForAFolderWithATrailingBackslashAndForANamedPipe) {
     const CliRun run = RunCli({folder.Path() + "\\"});
     EXPECT_EQ(run.exitCode, 0u) << run.err;
-    EXPECT_TRUE(HasLine(
-        run.out, FormatResultLine(holder->Id(), "vesperlin-holder.exe (" + FullPath(held) + ")")))
+    EXPECT_TRUE(HasLine(run.out,
+                        ConsoleLine(holder->Id(), "vesperlin-holder.exe (" + FullPath(held) + ")")))
         << run.out;
 
     const std::string name = "vesperlin-cli-" + std::to_string(GetCurrentProcessId());
@@ -181,7 +183,7 @@ TEST_F(CliProgram, AnswersForAFolderWithATrailingBackslashAndForANamedPipe) {
     ASSERT_TRUE(server.Started());
     const CliRun pipeRun = RunCli({"\\\\.\\pipe\\" + name});
     EXPECT_EQ(pipeRun.exitCode, 0u) << pipeRun.err;
-    EXPECT_EQ(pipeRun.out, FormatResultLine(server.Id(), "vesperlin-holder.exe") + "\n");
+    EXPECT_EQ(pipeRun.out, ConsoleLine(server.Id(), "vesperlin-holder.exe") + "\n");
 }
 
 TEST_F(CliProgram, ReportsTheHandleValueAndGrantedAccessInJson) {
@@ -215,18 +217,19 @@ TEST_F(CliProgram, HandlesNamesBeyondAscii) {
     ASSERT_TRUE(other.Started());
     const CliRun run = RunCli({file});
     EXPECT_EQ(run.exitCode, 0u) << run.err;
-    EXPECT_TRUE(HasLine(run.out, FormatResultLine(other.Id(), "vesperlin-holder.exe"))) << run.out;
+    EXPECT_TRUE(HasLine(run.out, ConsoleLine(other.Id(), "vesperlin-holder.exe"))) << run.out;
 
     const CliRun folderRun = RunCli({folder.Path()});
-    EXPECT_TRUE(HasLine(folderRun.out, FormatResultLine(other.Id(), "vesperlin-holder.exe (" +
-                                                                        FullPath(file) + ")")))
+    EXPECT_TRUE(HasLine(folderRun.out,
+                        ConsoleLine(other.Id(), "vesperlin-holder.exe (" + FullPath(file) + ")")))
         << folderRun.out;
 }
 
 TEST_F(CliProgram, FailsOnAPathThatDoesNotExist) {
     const CliRun run = RunCli({folder.Path() + "\\missing.txt", held});
     EXPECT_EQ(run.exitCode, 2u);
-    EXPECT_NE(run.err.find("cannot read"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.rfind("vesperlin-cli: " + folder.Path() + "\\missing.txt: ", 0), 0u)
+        << run.err;
     EXPECT_TRUE(HasLine(run.out, holderLine)) << run.out;  // the other path is still queried
 }
 
@@ -257,7 +260,7 @@ TEST_F(CliProgram, FindsAFileWhosePathIsLongerThanTheOldLimit) {
     const CliRun run = RunCli({file});
     CloseHandle(h);
     EXPECT_EQ(run.exitCode, 0u) << run.err;
-    EXPECT_TRUE(HasLine(run.out, FormatResultLine(GetCurrentProcessId(), "e2e_cli_windows.exe")))
+    EXPECT_TRUE(HasLine(run.out, ConsoleLine(GetCurrentProcessId(), "e2e_cli_windows.exe")))
         << run.out;
     // Cleaning up: the 8-bit removal of TempFolder cannot reach this deep.
     DeleteFileW(Wide("\\\\?\\" + file).c_str());
@@ -274,7 +277,7 @@ TEST_F(CliProgram, FindsAFileThatIsOnlyMappedAsData) {
     const CliRun run = RunCli({"--json", mapped});
     EXPECT_EQ(run.exitCode, 0u) << run.err;
     EXPECT_EQ(FoundAs(run.out, other.Id()), "mapped") << run.out;
-    EXPECT_NE(run.out.find("\"" + FormatResultLine(other.Id(), "vesperlin-holder.exe") + "\""),
+    EXPECT_NE(run.out.find("\"" + ConsoleLine(other.Id(), "vesperlin-holder.exe") + "\""),
               std::string::npos)
         << run.out;
 }
@@ -299,6 +302,61 @@ TEST_F(CliProgram, CountsTheProcessesItMayNotInspectInTextAndJson) {
     EXPECT_EQ(run.err, said);
     // The helper's own handle is out of sight; the one the fixture's helper holds is not.
     EXPECT_NE(run.out.find(holderLine), std::string::npos) << run.out;
-    EXPECT_EQ(run.out.find(FormatResultLine(closed.Id(), "vesperlin-holder.exe")),
-              std::string::npos);
+    EXPECT_EQ(run.out.find(ConsoleLine(closed.Id(), "vesperlin-holder.exe")), std::string::npos);
+}
+
+TEST_F(CliProgram, PrintsOnlyTheIdsOnceEachAndLabelsSeveralPaths) {
+    const std::string idle = folder.MakeFile("idle.txt");
+    const CliRun pids = RunCli({"--pids", held, library, idle});
+    EXPECT_EQ(pids.exitCode, 0u) << pids.err;
+    EXPECT_EQ(pids.out, std::to_string(holder->Id()) + "\n");
+    const CliRun lines = RunCli({held, idle});
+    EXPECT_EQ(lines.out, held + ":\n" + holderLine + "\n" + idle + ":\nidle.txt is not used.\n");
+}
+
+TEST_F(CliProgram, ShowsTheUserProgramAndCommandLineInTheLongForm) {
+    const CliRun run = RunCli({"--long", held});
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(run.out.rfind("PID", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("vesperlin-holder.exe"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("--file"), std::string::npos) << run.out;  // its command line
+    EXPECT_NE(run.out.find("handle 0x"), std::string::npos) << run.out;
+}
+
+TEST_F(CliProgram, FindsWhatIsOpenAnywhereUnderAFolder) {
+    const std::string inner = folder.Path() + "\\a\\b";
+    ASSERT_TRUE(CreateDirectoryA((folder.Path() + "\\a").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(inner.c_str(), nullptr));
+    const std::string deep = inner + "\\deep.txt";
+    HANDLE file = CreateFileA(deep.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    HolderProcess deepHolder({"--file", deep});
+    ASSERT_TRUE(deepHolder.Started());
+    const CliRun run = RunCli({"-r", folder.Path()});
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_TRUE(HasLine(
+        run.out, ConsoleLine(deepHolder.Id(), "vesperlin-holder.exe (" + FullPath(deep) + ")")))
+        << run.out;
+    EXPECT_TRUE(HasLine(run.out,
+                        ConsoleLine(holder->Id(), "vesperlin-holder.exe (" + FullPath(held) + ")")))
+        << run.out;
+    // Without -r the folder's own entries only: the deep file is not one.
+    EXPECT_EQ(RunCli({folder.Path()}).out.find("deep.txt"), std::string::npos);
+    const CliRun volume = RunCli({"--mount", "--pids", held});
+    EXPECT_NE(volume.out.find(std::to_string(deepHolder.Id()) + "\n"), std::string::npos)
+        << volume.out;
+}
+
+TEST_F(CliProgram, WaitsForAHolderToLetGoOrGivesUp) {
+    const DWORD start = GetTickCount();
+    const CliRun busy = RunCli({"--wait-free=1", held});
+    EXPECT_EQ(busy.exitCode, 1u) << busy.err;
+    EXPECT_GE(GetTickCount() - start, 1000u);
+    EXPECT_TRUE(HasLine(busy.out, holderLine)) << busy.out;
+    holder->Stop();
+    const CliRun free = RunCli({"--wait-free=10", held});
+    EXPECT_EQ(free.exitCode, 0u) << free.err;
+    EXPECT_EQ(free.out, "held.txt is not used.\n");
 }

@@ -6,7 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <sys/mount.h>
+
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <fstream>
 #include <sstream>
 
@@ -62,9 +68,32 @@ CliRun RunCli(const ScratchFolder& outputs, const std::vector<std::string>& args
 }
 
 std::string Line(pid_t processId, const std::string& text) {
-    char prefix[16];
-    snprintf(prefix, sizeof(prefix), "0x%04X  ", static_cast<unsigned>(processId));
-    return prefix + text;
+    return std::to_string(processId) + "  " + text;
+}
+
+std::string UserName(uid_t uid) {
+    const passwd* entry = getpwuid(uid);
+    return entry ? entry->pw_name : std::to_string(uid);
+}
+
+// The ids `fuser` (run as a black box) names for a path, or for the file system that holds
+// it with `mount`.
+std::set<std::string> FuserIds(const ScratchFolder& outputs, const std::string& path, bool mount) {
+    const std::string outPath = outputs.Path() + "/fuser.out";
+    const std::string command = std::string("/usr/bin/fuser ") + (mount ? "-m " : "") + "'" + path +
+                                "' >" + outPath + " 2>/dev/null";
+    (void)std::system(command.c_str());
+    std::set<std::string> ids;
+    std::istringstream words(ReadFile(outPath));
+    for (std::string word; words >> word;) ids.insert(word);
+    return ids;
+}
+
+std::set<std::string> LinesOf(const std::string& text) {
+    std::set<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) lines.insert(line);
+    return lines;
 }
 
 class CliEndToEnd : public ::testing::Test {
@@ -125,13 +154,15 @@ TEST_F(CliEndToEnd, ReportsADescriptorWithItsNumberAndAccessInJson) {
     ASSERT_TRUE(holder.Ready());
     CliRun run = RunCli(outputs, {"--json", "/proc/" + std::to_string(holder.Id()) + "/fd/100"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find(
-                  "{\"processId\": " + std::to_string(holder.Id()) +
-                  ", \"imageName\": \"unit_procfs\", \"processFound\": true, \"path\": \"" + file +
-                  "\", \"foundAs\": \"handle\", \"use\": \"descriptor\", "
-                  "\"descriptor\": 100, \"access\": [\"write\"]}"),
-              std::string::npos)
-        << run.out;
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    for (const std::string& part :
+         {"{\"processId\": " + std::to_string(holder.Id()) + ", \"imageName\": \"unit_procfs\", " +
+              "\"user\": \"" + UserName(geteuid()) + "\", \"program\": \"" + self + "\"",
+          "\"path\": \"" + file +
+              "\", \"foundAs\": \"handle\", \"use\": \"descriptor\", \"useText\": \"fd 100 w\", "
+              "\"descriptor\": 100, \"access\": [\"write\"]}"}) {
+        EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n" << run.out;
+    }
 }
 
 TEST_F(CliEndToEnd, FailsClearlyOnAPathThatDoesNotExist) {
@@ -154,6 +185,155 @@ TEST_F(CliEndToEnd, TellsAnOrdinaryUserHowManyProcessesItCouldNotInspect) {
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_EQ(run.out, "mine.txt is not used.\n");
     EXPECT_NE(run.err.find("root"), std::string::npos) << run.err;
+}
+
+TEST_F(CliEndToEnd, LabelsTheLinesOfEachPathWhenGivenSeveral) {
+    const std::string held = scratch.MakeFile("held.txt");
+    const std::string idle = scratch.MakeFile("idle.txt");
+    const std::string empty = scratch.MakeFolder("empty");
+    ForkedHolder holder([&] { return open(held.c_str(), O_RDONLY) >= 0; });
+    ASSERT_TRUE(holder.Ready());
+    const CliRun run = RunCli(outputs, {held, idle, empty});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, held + ":\n" + Line(holder.Id(), "unit_procfs") + "\n" + idle +
+                           ":\nidle.txt is not used.\n" + empty + ":\nempty is not used.\n");
+    const CliRun pids = RunCli(outputs, {"-p", held, idle});
+    EXPECT_EQ(pids.out, std::to_string(holder.Id()) + "\n");
+    const CliRun table = RunCli(outputs, {"--long", held});
+    EXPECT_EQ(table.out.rfind("PID", table.out.find("PID")), table.out.find("PID"));
+    EXPECT_NE(table.out.find("fd "), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find(held), std::string::npos) << table.out;
+}
+
+TEST_F(CliEndToEnd, NamesTheSameProcessesAsFuser) {
+    if (access("/usr/bin/fuser", X_OK) != 0) GTEST_SKIP() << "fuser is not installed";
+    const std::string a = scratch.MakeFile("a.txt"), b = scratch.MakeFile("b.txt");
+    ForkedHolder first([&] { return open(a.c_str(), O_RDONLY) >= 0; });
+    ForkedHolder second(
+        [&] { return open(a.c_str(), O_RDONLY) >= 0 && open(b.c_str(), O_RDWR) >= 0; });
+    ASSERT_TRUE(first.Ready() && second.Ready());
+    for (const std::string& path : {a, b}) {
+        const CliRun run = RunCli(outputs, {"--pids", path});
+        EXPECT_EQ(LinesOf(run.out), FuserIds(outputs, path, false)) << path;
+    }
+}
+
+TEST_F(CliEndToEnd, FindsEverythingUnderAFolderAndOnItsFileSystem) {
+    const std::string inner = scratch.MakeFolder("a") + "/b";
+    ASSERT_EQ(mkdir(inner.c_str(), 0755), 0);
+    const std::string deep = inner + "/deep.txt";
+    ASSERT_EQ(close(open(deep.c_str(), O_CREAT | O_WRONLY, 0644)), 0);
+    ForkedHolder reader([&] { return open(deep.c_str(), O_RDONLY) >= 0; });
+    ForkedHolder sitter([&] { return chdir(inner.c_str()) == 0; });
+    ASSERT_TRUE(reader.Ready() && sitter.Ready());
+    const CliRun run = RunCli(outputs, {"-r", scratch.Path()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(LinesOf(run.out),
+              (std::set<std::string>{Line(reader.Id(), "unit_procfs (" + deep + ")"),
+                                     Line(sitter.Id(), "unit_procfs (" + inner + ")")}));
+    // Without -r only the direct entries and the folder itself count.
+    EXPECT_EQ(RunCli(outputs, {scratch.Path()}).status, 1);
+
+    if (access("/usr/bin/fuser", X_OK) != 0) GTEST_SKIP() << "fuser is not installed";
+    // The whole file system, against fuser -m: the same processes but for the short-lived
+    // ones (shells, fuser itself) that come and go between the two runs.
+    const std::set<std::string> ours = LinesOf(RunCli(outputs, {"-m", "-p", deep}).out);
+    const std::set<std::string> theirs = FuserIds(outputs, deep, true);
+    EXPECT_TRUE(ours.count(std::to_string(reader.Id())) && ours.count(std::to_string(sitter.Id())));
+    std::size_t common = 0;
+    for (const std::string& id : ours) common += theirs.count(id);
+    EXPECT_GE(common + 3, std::max(ours.size(), theirs.size()))
+        << ours.size() << " vs " << theirs.size();
+}
+
+TEST_F(CliEndToEnd, KeepsASecondFileSystemApart) {
+    const std::string mountPoint = scratch.MakeFolder("mnt");
+    if (mount("vesperlin-test", mountPoint.c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{mountPoint};
+    const std::string inside = mountPoint + "/inside.txt";
+    const std::string outside = scratch.MakeFile("outside.txt");
+    ASSERT_EQ(close(open(inside.c_str(), O_CREAT | O_WRONLY, 0644)), 0);
+    ForkedHolder in([&] { return open(inside.c_str(), O_RDONLY) >= 0; });
+    ForkedHolder out([&] { return open(outside.c_str(), O_RDONLY) >= 0; });
+    ASSERT_TRUE(in.Ready() && out.Ready());
+    EXPECT_EQ(RunCli(outputs, {"-m", "-p", mountPoint}).out, std::to_string(in.Id()) + "\n");
+    // Under the scratch folder by name, but on another file system: left out.
+    EXPECT_EQ(LinesOf(RunCli(outputs, {"-r", "-p", scratch.Path()}).out),
+              (std::set<std::string>{std::to_string(out.Id())}));
+}
+
+TEST_F(CliEndToEnd, WaitsForAHolderToLetGoOrGivesUp) {
+    const std::string file = scratch.MakeFile("busy.txt");
+    {
+        ForkedHolder holder([&] { return open(file.c_str(), O_RDONLY) >= 0; });
+        ASSERT_TRUE(holder.Ready());
+        const auto start = std::chrono::steady_clock::now();
+        const CliRun run = RunCli(outputs, {"--wait-free=1", file});
+        const double took =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(run.status, 1) << run.err;
+        EXPECT_EQ(run.out, Line(holder.Id(), "unit_procfs") + "\n");
+        EXPECT_GE(took, 1.0);
+    }
+    // A holder that ends while we wait.
+    const pid_t holder = fork();
+    if (holder == 0) {
+        const int fd = open(file.c_str(), O_RDONLY);
+        usleep(700 * 1000);
+        _exit(fd >= 0 ? 0 : 1);
+    }
+    usleep(100 * 1000);
+    const CliRun run = RunCli(outputs, {"--wait-free=20", file});
+    int status = 0;
+    waitpid(holder, &status, 0);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "busy.txt is not used.\n");
+}
+
+TEST_F(CliEndToEnd, ShowsHostileNamesEscapedAndLongPathsWhole) {
+    const std::string hostile = scratch.MakeFile("new\nline\x1B[31m\xFF.txt");
+    const std::string longName = scratch.MakeFolder(std::string(200, 'l')) + "/" +
+                                 std::string(300 - scratch.Path().size() - 202, 'f');
+    ASSERT_EQ(longName.size(), 300u);
+    ASSERT_EQ(close(open(longName.c_str(), O_CREAT | O_WRONLY, 0644)), 0);
+    ForkedHolder holder([&] {
+        return open(hostile.c_str(), O_RDONLY) >= 0 && open(longName.c_str(), O_RDONLY) >= 0;
+    });
+    ASSERT_TRUE(holder.Ready());
+    const CliRun text = RunCli(outputs, {scratch.Path()});
+    EXPECT_NE(text.out.find("new\\nline\\e[31m\\xFF.txt)\n"), std::string::npos) << text.out;
+    const CliRun deep = RunCli(outputs, {"-r", scratch.Path()});
+    EXPECT_NE(deep.out.find("(" + longName + ")\n"), std::string::npos) << deep.out;
+    EXPECT_EQ(text.out.find('\x1B'), std::string::npos);
+    const CliRun json = RunCli(outputs, {"--json", hostile});
+    EXPECT_NE(json.out.find("new\\nline\\u001B[31m\\uFFFD.txt\", \"pathHex\": \""),
+              std::string::npos)
+        << json.out;
+}
+
+TEST_F(CliEndToEnd, ReportsAFullDiskOnStandardOutput) {
+    const std::string file = scratch.MakeFile("held.txt");
+    ForkedHolder holder([&] { return open(file.c_str(), O_RDONLY) >= 0; });
+    ASSERT_TRUE(holder.Ready());
+    const pid_t child = fork();
+    if (child == 0) {
+        const int full = open("/dev/full", O_WRONLY);
+        const int err = open((outputs.Path() + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (full < 0 || err < 0 || dup2(full, 1) < 0 || dup2(err, 2) < 0) _exit(125);
+        execl(VESPERLIN_CLI_PATH, VESPERLIN_CLI_PATH, file.c_str(), nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_NE(ReadFile(outputs.Path() + "/err")
+                  .find("vesperlin-cli: standard output: No space left on device\n"),
+              std::string::npos);
 }
 
 }  // namespace
