@@ -16,12 +16,14 @@ void CheckStatus(std::string_view text) {
     uid_t uid = 0;
     if (!ParseStatusUid(text, uid)) return;
     // The value came from a "Uid:" line, written in decimal after its blanks.
-    const std::size_t at = text.starts_with("Uid:") ? 0 : text.find("\nUid:");
-    FUZZ_CHECK(at != std::string_view::npos);
-    std::string_view rest = text.substr(at == 0 ? 4 : at + 5);
+    const std::size_t line = text.starts_with("Uid:") ? 0 : text.find("\nUid:");
+    FUZZ_CHECK(line != std::string_view::npos);
+    std::string_view rest = text.substr(line == 0 && text.starts_with("Uid:") ? 4 : line + 5);
     while (!rest.empty() && (rest[0] == ' ' || rest[0] == '\t')) rest.remove_prefix(1);
-    FUZZ_CHECK(std::to_string(uid) == rest.substr(0, std::to_string(uid).size()) ||
-               rest.starts_with("0"));
+    // The digits read are the id's, with leading zeros allowed.
+    while (rest.size() > 1 && rest[0] == '0' && rest[1] >= '0' && rest[1] <= '9')
+        rest.remove_prefix(1);
+    FUZZ_CHECK(rest.starts_with(std::to_string(uid)));
 }
 
 void CheckCommandLine(std::string_view text) {

@@ -9,6 +9,21 @@ using vesperlin::testing::FakeSystem;
 
 namespace {
 
+// Tells what the run asked of the system when the program lets it go.
+class CountingSystem : public FakeSystem {
+  public:
+    CountingSystem(const FakeSystem& script, std::size_t& modules, std::size_t& handles)
+        : FakeSystem(script), modules(modules), handles(handles) {}
+    ~CountingSystem() override {
+        modules = moduleSnapshotsTaken;
+        handles = handleSnapshotsTaken;
+    }
+
+  private:
+    std::size_t& modules;
+    std::size_t& handles;
+};
+
 class CliTest : public ::testing::Test {
   protected:
     CliTest() {
@@ -30,10 +45,9 @@ class CliTest : public ::testing::Test {
         systemsMade = 0;
         const SystemFactory factory = [this](Messages& messages) -> std::unique_ptr<System> {
             ++systemsMade;
-            auto made = std::make_unique<FakeSystem>(system);
+            auto made = std::make_unique<CountingSystem>(system, moduleSnapshots, handleSnapshots);
             made->messages = &messages;  // as the platform systems report their failures
             made->processSnapshots = snapshotsPerRun;
-            last = made.get();
             return made;
         };
         return RunCli(args, factory, platform, out, err);
@@ -49,7 +63,7 @@ class CliTest : public ::testing::Test {
     }();
     MemorySink out, err;
     int systemsMade = 0;
-    FakeSystem* last = nullptr;
+    std::size_t moduleSnapshots = 0, handleSnapshots = 0;
 };
 
 }  // namespace
@@ -67,9 +81,9 @@ TEST_F(CliTest, PrintsDecimalIdsUnderAHeaderPerPathInArgumentOrder) {
 
 TEST_F(CliTest, AnswersEveryPathFromOneScanOfTheSystem) {
     EXPECT_EQ(Run({"C:\\app\\viewer.exe", "C:\\data\\report.txt", "C:\\data"}), kCliUsed);
-    ASSERT_NE(last, nullptr);
-    EXPECT_EQ(last->moduleSnapshotsTaken, 1u);
-    EXPECT_EQ(last->handleSnapshotsTaken, 1u);
+    EXPECT_EQ(systemsMade, 1);
+    EXPECT_EQ(moduleSnapshots, 1u);
+    EXPECT_EQ(handleSnapshots, 1u);
     // The folder's entries are answered as a folder query answers them, under its header.
     EXPECT_NE(out.Text().find("C:\\data:\n16  editor.exe (C:\\data\\report.txt)\n"),
               std::string::npos)
