@@ -1,6 +1,7 @@
 #include "query/match_passes.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "query/result_line.h"
 
@@ -87,10 +88,24 @@ std::vector<ProcessId> PassReporter::ReportedForAll(const std::vector<PassTarget
 void MatchModules(System& system, PassReporter& reporter, const std::vector<ModuleRecord>& modules,
                   const std::vector<PassTarget>& targets) {
     const auto names = system.TakeProcessSnapshot();
+    // The same libraries appear in nearly every process: each distinct module path is compared
+    // with the exact targets once, which matters when a folder brings thousands of them.
+    std::unordered_map<std::string, std::vector<std::size_t>> exactMatches;
     for (const ModuleRecord& module : modules) {
-        for (const PassTarget& target : targets) {
+        auto [known, inserted] = exactMatches.try_emplace(module.path);
+        if (inserted) {
+            for (std::size_t i = 0; i < targets.size(); ++i)
+                if (targets[i].forms.scope == Scope::Exact &&
+                    system.ModuleMatches(module.path, targets[i].forms.fullPath))
+                    known->second.push_back(i);
+        }
+        // Reported in target order, as comparing target by target would.
+        std::size_t next = 0;
+        for (std::size_t i = 0; i < targets.size(); ++i) {
+            const PassTarget& target = targets[i];
             if (target.forms.scope == Scope::Exact) {
-                if (system.ModuleMatches(module.path, target.forms.fullPath)) {
+                if (next < known->second.size() && known->second[next] == i) {
+                    ++next;
                     reporter.Report(target, *names, module.processId, target.forms.fullPath,
                                     Pass::Module, module.use);
                 }

@@ -138,6 +138,15 @@ class System {
     virtual bool HandleMatches(const std::string& handleName, const std::string& deviceForm,
                                const std::string& fullPath) = 0;
 
+    // When a handle name matches a target exactly when it equals one of a few texts (no case
+    // rules, no other forms), those texts: a query of thousands of paths then looks each row
+    // up instead of comparing it with every path. False when HandleMatches must be asked.
+    virtual bool ExactHandleNames(const std::string& deviceForm, std::vector<std::string>& names) {
+        (void)deviceForm;
+        (void)names;
+        return false;
+    }
+
     // File, folder, or attributes that cannot be read.
     virtual PathKind Classify(const std::string& path) = 0;
 

@@ -339,6 +339,19 @@ bool ProcfsSystem::HandleMatches(const std::string& handleName, const std::strin
     return false;
 }
 
+bool ProcfsSystem::ExactHandleNames(const std::string& deviceForm,
+                                    std::vector<std::string>& names) {
+    // The same rule as HandleMatches: one of the identities the form lists.
+    names.clear();
+    std::string_view form = deviceForm;
+    while (!form.empty()) {
+        const std::size_t cut = form.find(kFormSeparator);
+        if (cut != 0) names.emplace_back(form.substr(0, cut));
+        form.remove_prefix(cut == std::string_view::npos ? form.size() : cut + 1);
+    }
+    return true;
+}
+
 PathKind ProcfsSystem::Classify(const std::string& path) {
     struct stat st;
     if (StatAnyLength(path, st) != 0) return PathKind::Unreadable;

@@ -43,6 +43,7 @@ class ProcfsSystem : public System {
     bool HandleInScope(ProcessId processId, const std::string& handleName, const FileUse& use,
                        const HandleTarget& target, std::string& shownPath) override;
     bool DescribeProcess(ProcessId processId, ProcessDetails& details) override;
+    bool ExactHandleNames(const std::string& deviceForm, std::vector<std::string>& names) override;
 
   private:
     Messages& messages;

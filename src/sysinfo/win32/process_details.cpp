@@ -53,6 +53,35 @@ std::string ProgramOf(HANDLE process) {
     return std::string();
 }
 
+// The command line from the process's own parameters block, for systems without class 60
+// (Wine 8 answers it with an invalid class): its PEB, then the parameters the PEB points to,
+// then their command line's text, each read from the other process.
+std::string CommandLineFromPeb(HANDLE process) {
+    PROCESS_BASIC_INFORMATION basic{};
+    ULONG length = 0;
+    if (NtApi.NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof basic,
+                                        &length) < 0 ||
+        basic.PebBaseAddress == nullptr)
+        return std::string();
+    PEB peb{};
+    RTL_USER_PROCESS_PARAMETERS parameters{};
+    SIZE_T read = 0;
+    if (!ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof peb, &read) ||
+        read != sizeof peb || peb.ProcessParameters == nullptr ||
+        !ReadProcessMemory(process, peb.ProcessParameters, &parameters, sizeof parameters, &read) ||
+        read != sizeof parameters)
+        return std::string();
+    const UNICODE_STRING& line = parameters.CommandLine;
+    if (line.Buffer == nullptr || line.Length == 0 || line.Length % 2 != 0) return std::string();
+    std::vector<wchar_t> text(line.Length / 2 + 1, L'\0');
+    if (!ReadProcessMemory(process, line.Buffer, text.data(), line.Length, &read) ||
+        read != line.Length)
+        return std::string();
+    std::string narrow;
+    WideToNarrow(text.data(), narrow);
+    return narrow;
+}
+
 std::string CommandLineOf(HANDLE process) {
     if (!NtApi.NtQueryInformationProcess) return std::string();
     std::vector<unsigned char> buffer(4096);
@@ -65,9 +94,9 @@ std::string CommandLineOf(HANDLE process) {
             const auto* text = reinterpret_cast<const UNICODE_STRING*>(buffer.data());
             // The text must lie inside the answer: a reply is walked with its bounds checked.
             const auto* begin = reinterpret_cast<const unsigned char*>(text->Buffer);
-            if (text->Buffer == nullptr || begin < buffer.data() ||
+            if (text->Buffer == nullptr || text->Length == 0 || begin < buffer.data() ||
                 begin + text->Length > buffer.data() + buffer.size())
-                return std::string();
+                break;
             std::string line;
             CountedWideToNarrow(text, line);
             return line;
@@ -75,7 +104,7 @@ std::string CommandLineOf(HANDLE process) {
         if (status != kInfoLengthMismatch && status != kBufferTooSmall) break;
         buffer.resize(needed > buffer.size() ? needed : buffer.size() * 4);
     }
-    return std::string();
+    return CommandLineFromPeb(process);
 }
 
 }  // namespace
