@@ -123,16 +123,20 @@ Run RunProgram(const std::string& commandLine, const std::string& folder) {
     return run;
 }
 
-// The process ids of the result lines "0xID  NAME ..." (the "PATH:" lines above each path's
-// lines start otherwise).
+// The process ids of the result lines "ID  NAME ..." (decimal; "0xID" in the desktop
+// program's hexadecimal form); the "PATH:" lines above each path's lines start otherwise.
 std::set<DWORD> NamedProcesses(const std::string& out) {
     std::set<DWORD> ids;
     std::size_t at = 0;
     while (at < out.size()) {
         std::size_t end = out.find('\n', at);
         if (end == std::string::npos) end = out.size();
-        if (out.compare(at, 2, "0x") == 0)
-            ids.insert(static_cast<DWORD>(std::strtoul(out.c_str() + at + 2, nullptr, 16)));
+        const bool hex = out.compare(at, 2, "0x") == 0;
+        const char* digits = out.c_str() + at + (hex ? 2 : 0);
+        char* stop = nullptr;
+        const unsigned long id = std::strtoul(digits, &stop, hex ? 16 : 10);
+        if (*digits >= '0' && (hex || *digits <= '9') && stop != digits && *stop == ' ')
+            ids.insert(static_cast<DWORD>(id));
         at = end + 1;
     }
     return ids;
