@@ -119,8 +119,8 @@ void MatchModules(System& system, PassReporter& reporter, const std::vector<Modu
 
 void MatchHandles(System& system, PassReporter& reporter, FileHandleSnapshot& handles,
                   const std::vector<PassTarget>& targets) {
-    // A wider scope needs every row named: any of them may lie in it.
-    if (!AnyWiderScope(targets)) handles.LimitNamesTo(FormsOf(targets));
+    // Wider scopes too: the snapshot knows which of its rows may lie in one.
+    handles.LimitNamesTo(FormsOf(targets));
     // Handle hits are named from a snapshot of their own: processes may have come and gone
     // while the module pass ran.
     const auto names = system.TakeProcessSnapshot();

@@ -64,7 +64,9 @@ class FileHandleSnapshot {
     virtual std::size_t Count() const = 0;
     // Before a visit: the files the visit looks for. Naming is the costly part of a visit, and a
     // snapshot that can tell cheaply that a row names none of them may visit it unnamed instead;
-    // a row that System::HandleMatches would accept for one of them is always named. Without a
+    // a row that System::HandleMatches would accept for one of them is always named. A target
+    // of a wider scope admits every row that System::HandleInScope may accept for it, named
+    // and with its use, so a snapshot that cannot tell them cheaply names every row. Without a
     // call every row is named.
     virtual void LimitNamesTo(std::vector<HandleTarget> targets) { (void)targets; }
     // Visits every row in table order with its resolved name and how its process uses the

@@ -34,8 +34,11 @@ class FakeHandleSnapshot : public FileHandleSnapshot {
     std::size_t Count() const override { return rows.size(); }
     void LimitNamesTo(std::vector<HandleTarget> limit) override {
         system.handleLimits.push_back(limit);
+        // As strict as a snapshot may be: every row that a wider scope may take stays named.
+        limited = std::none_of(limit.begin(), limit.end(), [](const HandleTarget& target) {
+            return target.scope != Scope::Exact;
+        });
         targets = std::move(limit);
-        limited = true;
     }
     void VisitUses(const UseVisitor& visit) override {
         for (const auto& row : rows) {

@@ -68,6 +68,21 @@ class ProcfsProcessNames : public ProcessNames {
     mutable std::unordered_map<ProcessId, std::optional<std::string>> names;
 };
 
+// The device of a scope form or of a handle name ("dev:ino"): the decimal number before any
+// colon.
+bool DeviceOfText(std::string_view text, dev_t& dev) {
+    const std::size_t colon = text.find(':');
+    if (colon != std::string_view::npos) text = text.substr(0, colon);
+    if (text.empty() || text.size() > 20) return false;
+    unsigned long long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    dev = static_cast<dev_t>(value);
+    return true;
+}
+
 // Device forms of a socket file list the file's identity and those of the sockets bound to it.
 constexpr char kFormSeparator = ',';
 
@@ -110,7 +125,14 @@ class ProcfsHandleSnapshot : public FileHandleSnapshot {
     void LimitNamesTo(std::vector<HandleTarget> targets) override {
         limited = true;
         wanted.clear();
+        wantedDevices.clear();
         for (const HandleTarget& target : targets) {
+            if (target.scope != Scope::Exact) {
+                // Every row on the scope's device may lie in it; its form is that device.
+                dev_t dev = 0;
+                if (DeviceOfText(target.deviceForm, dev)) wantedDevices.insert(dev);
+                continue;
+            }
             std::string_view form = target.deviceForm;
             while (!form.empty()) {
                 const std::size_t cut = form.find(kFormSeparator);
@@ -134,7 +156,7 @@ class ProcfsHandleSnapshot : public FileHandleSnapshot {
                 } else {
                     use.kind = UseKind::Descriptor;
                     use.number = static_cast<std::uint64_t>(row.descriptor);
-                    if (!limited || wanted.count(name)) {
+                    if (!limited || wanted.count(name) || wantedDevices.count(row.identity.dev)) {
                         use.accessKnown = ReadDescriptorAccess(procFd.Get(), row, use.access);
                     }
                 }
@@ -147,7 +169,8 @@ class ProcfsHandleSnapshot : public FileHandleSnapshot {
     UniqueFd procFd;
     std::vector<std::vector<HandleRow>> slices;
     bool limited = false;
-    std::unordered_set<std::string> wanted;  // identity texts of the targets
+    std::unordered_set<std::string> wanted;   // identity texts of the targets
+    std::unordered_set<dev_t> wantedDevices;  // devices of the wider targets
 };
 
 // `path` made absolute from the current folder, without "." names, empty names and a trailing
@@ -405,21 +428,6 @@ std::string ProcfsSystem::DescribePathFailure(const std::string& path) {
 }
 
 namespace {
-
-// The device of a scope form or of a handle name ("dev:ino"): the decimal number before any
-// colon.
-bool DeviceOfText(std::string_view text, dev_t& dev) {
-    const std::size_t colon = text.find(':');
-    if (colon != std::string_view::npos) text = text.substr(0, colon);
-    if (text.empty() || text.size() > 20) return false;
-    unsigned long long value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    dev = static_cast<dev_t>(value);
-    return true;
-}
 
 // Whether `path` is `folder` or lies under it, by text: both are canonical paths.
 bool IsUnder(std::string_view path, const std::string& folder) {

@@ -1,5 +1,6 @@
 #include "sysinfo/win32/file_handles.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,6 +32,14 @@ class WindowsFileHandles : public FileHandleSnapshot {
     std::vector<DWORD> DeniedOwners() const { return snapshot.DeniedOwners(); }
 
     void LimitNamesTo(std::vector<HandleTarget> targets) override {
+        // Any row may lie under a folder or on a volume: only its name can tell.
+        const bool wider = std::any_of(targets.begin(), targets.end(), [](const HandleTarget& t) {
+            return t.scope != Scope::Exact;
+        });
+        if (wider) {
+            filter = nullptr;
+            return;
+        }
         std::vector<std::u16string> names;
         for (const HandleTarget& target : targets)
             for (const std::string& name : WindowsHandleNames(target.deviceForm, target.fullPath)) {

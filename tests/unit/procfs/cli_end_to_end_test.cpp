@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <fstream>
 #include <sstream>
@@ -234,6 +235,11 @@ TEST_F(CliEndToEnd, FindsEverythingUnderAFolderAndOnItsFileSystem) {
                                      Line(sitter.Id(), "unit_procfs (" + inner + ")")}));
     // Without -r only the direct entries and the folder itself count.
     EXPECT_EQ(RunCli(outputs, {scratch.Path()}).status, 1);
+    // Rows found in a wider scope still tell how they are used: the reader's is read-only.
+    const std::string table = RunCli(outputs, {"-r", "-l", scratch.Path()}).out;
+    const std::regex readerRow("(^|\n) *" + std::to_string(reader.Id()) +
+                               " +[^\n]* fd [0-9]+ r +/");
+    EXPECT_TRUE(std::regex_search(table, readerRow)) << table;
 
     if (access("/usr/bin/fuser", X_OK) != 0) GTEST_SKIP() << "fuser is not installed";
     // The whole file system, against fuser -m. Other processes come and go meanwhile (other
