@@ -1,6 +1,7 @@
 #include "query/match_passes.h"
 
 #include <algorithm>
+#include <iterator>
 #include <unordered_map>
 
 #include "query/result_line.h"
@@ -85,12 +86,69 @@ std::vector<ProcessId> PassReporter::ReportedForAll(const std::vector<PassTarget
     return all;
 }
 
+namespace {
+
+// Which targets a name may match, found without comparing it with every target: a query of a
+// folder brings thousands of them. Exact targets whose matching names the system can list are
+// looked up by name; the others are asked one by one, in target order.
+class TargetIndex {
+  public:
+    TargetIndex(System& system, const std::vector<PassTarget>& targets) {
+        std::vector<std::string> names;
+        for (std::size_t i = 0; i < targets.size(); ++i) {
+            names.clear();
+            if (targets[i].forms.scope == Scope::Exact &&
+                system.ExactHandleNames(targets[i].forms.deviceForm, names)) {
+                for (const std::string& name : names) byName[name].push_back(i);
+            } else {
+                asked.push_back(i);
+            }
+        }
+    }
+
+    // The targets `name` may match, ascending: those it equals a name of, and every asked one.
+    const std::vector<std::size_t>& Candidates(const std::string& name) {
+        const auto found = byName.find(name);
+        if (found == byName.end()) return asked;
+        candidates.clear();
+        std::merge(found->second.begin(), found->second.end(), asked.begin(), asked.end(),
+                   std::back_inserter(candidates));
+        return candidates;
+    }
+
+  private:
+    std::unordered_map<std::string, std::vector<std::size_t>> byName;
+    std::vector<std::size_t> asked;
+    std::vector<std::size_t> candidates;
+};
+
+// Reports a named row (a handle, or a mapped view) for every target it lies in.
+void ReportNamedRow(System& system, PassReporter& reporter, const ProcessNames& names,
+                    const std::vector<PassTarget>& targets, TargetIndex& index, ProcessId processId,
+                    const std::string& name, const FileUse& use, Pass pass, std::string& shown) {
+    for (const std::size_t i : index.Candidates(name)) {
+        const PassTarget& target = targets[i];
+        if (target.forms.scope == Scope::Exact) {
+            if (system.HandleMatches(name, target.forms.deviceForm, target.forms.fullPath))
+                reporter.Report(target, names, processId, target.shown, pass, use);
+        } else if (system.HandleInScope(processId, name, use, target.forms, shown)) {
+            reporter.Report(target, names, processId, shown, pass, use);
+        }
+    }
+}
+
+}  // namespace
+
 void MatchModules(System& system, PassReporter& reporter, const std::vector<ModuleRecord>& modules,
                   const std::vector<PassTarget>& targets) {
     const auto names = system.TakeProcessSnapshot();
+    std::vector<std::size_t> scoped;
+    for (std::size_t i = 0; i < targets.size(); ++i)
+        if (targets[i].forms.scope != Scope::Exact) scoped.push_back(i);
     // The same libraries appear in nearly every process: each distinct module path is compared
     // with the exact targets once, which matters when a folder brings thousands of them.
     std::unordered_map<std::string, std::vector<std::size_t>> exactMatches;
+    std::vector<std::size_t> candidates;
     for (const ModuleRecord& module : modules) {
         auto [known, inserted] = exactMatches.try_emplace(module.path);
         if (inserted) {
@@ -100,15 +158,14 @@ void MatchModules(System& system, PassReporter& reporter, const std::vector<Modu
                     known->second.push_back(i);
         }
         // Reported in target order, as comparing target by target would.
-        std::size_t next = 0;
-        for (std::size_t i = 0; i < targets.size(); ++i) {
+        candidates.clear();
+        std::merge(known->second.begin(), known->second.end(), scoped.begin(), scoped.end(),
+                   std::back_inserter(candidates));
+        for (const std::size_t i : candidates) {
             const PassTarget& target = targets[i];
             if (target.forms.scope == Scope::Exact) {
-                if (next < known->second.size() && known->second[next] == i) {
-                    ++next;
-                    reporter.Report(target, *names, module.processId, target.forms.fullPath,
-                                    Pass::Module, module.use);
-                }
+                reporter.Report(target, *names, module.processId, target.forms.fullPath,
+                                Pass::Module, module.use);
             } else if (system.ModuleInScope(module.path, target.forms)) {
                 reporter.Report(target, *names, module.processId, module.path, Pass::Module,
                                 module.use);
@@ -124,21 +181,15 @@ void MatchHandles(System& system, PassReporter& reporter, FileHandleSnapshot& ha
     // Handle hits are named from a snapshot of their own: processes may have come and gone
     // while the module pass ran.
     const auto names = system.TakeProcessSnapshot();
+    TargetIndex index(system, targets);
     std::string shown;
-    handles.VisitUses([&](ProcessId processId, bool named, const std::string& name,
-                          const FileUse& use) {
-        if (!named) return true;
-        for (const PassTarget& target : targets) {
-            if (target.forms.scope == Scope::Exact) {
-                if (system.HandleMatches(name, target.forms.deviceForm, target.forms.fullPath)) {
-                    reporter.Report(target, *names, processId, target.shown, Pass::Handle, use);
-                }
-            } else if (system.HandleInScope(processId, name, use, target.forms, shown)) {
-                reporter.Report(target, *names, processId, shown, Pass::Handle, use);
-            }
-        }
-        return true;
-    });
+    handles.VisitUses(
+        [&](ProcessId processId, bool named, const std::string& name, const FileUse& use) {
+            if (named)
+                ReportNamedRow(system, reporter, *names, targets, index, processId, name, use,
+                               Pass::Handle, shown);
+            return true;
+        });
 }
 
 void MatchMapped(System& system, PassReporter& reporter, const std::vector<PassTarget>& targets) {
@@ -149,21 +200,11 @@ void MatchMapped(System& system, PassReporter& reporter, const std::vector<PassT
         return;
     const auto names = system.TakeProcessSnapshot();
     const FileUse use = UseOf(UseKind::Mapping);
+    TargetIndex index(system, targets);
     std::string shown;
-    for (const MappedFileRecord& record : mapped) {
-        for (const PassTarget& target : targets) {
-            if (target.forms.scope == Scope::Exact) {
-                if (system.HandleMatches(record.name, target.forms.deviceForm,
-                                         target.forms.fullPath)) {
-                    reporter.Report(target, *names, record.processId, target.shown, Pass::Mapped,
-                                    use);
-                }
-            } else if (system.HandleInScope(record.processId, record.name, use, target.forms,
-                                            shown)) {
-                reporter.Report(target, *names, record.processId, shown, Pass::Mapped, use);
-            }
-        }
-    }
+    for (const MappedFileRecord& record : mapped)
+        ReportNamedRow(system, reporter, *names, targets, index, record.processId, record.name, use,
+                       Pass::Mapped, shown);
 }
 
 }  // namespace vesperlin::passes

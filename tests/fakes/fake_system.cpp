@@ -158,8 +158,16 @@ bool FakeSystem::ModuleMatches(const std::string& modulePath, const std::string&
 
 bool FakeSystem::HandleMatches(const std::string& handleName, const std::string& deviceForm,
                                const std::string& fullPath) {
+    ++handleComparisons;
+    if (exactNames) return handleName == deviceForm;
     // Wine names disk files in the Win32 namespace form, Windows in the device form.
     return Equal(handleName, deviceForm) || Equal(handleName, "\\??\\" + fullPath);
+}
+
+bool FakeSystem::ExactHandleNames(const std::string& deviceForm, std::vector<std::string>& names) {
+    if (!exactNames) return false;
+    names = {deviceForm};
+    return true;
 }
 
 namespace {

@@ -62,6 +62,9 @@ class FakeSystem : public System {
     std::set<std::string> listingFailures;
 
     bool ignoreCase = true;
+    // Handle names match by plain equality with the device form, which ExactHandleNames lists,
+    // as on Linux.
+    bool exactNames = false;
     std::size_t inaccessible = 0;
     ProcessId ownProcessId = 0xFFFF0000;  // the querying process; no scripted process by default
 
@@ -79,6 +82,7 @@ class FakeSystem : public System {
     std::size_t moduleSnapshotsTaken = 0;
     std::size_t processSnapshotsTaken = 0;
     std::size_t handleSnapshotsTaken = 0;
+    std::size_t handleComparisons = 0;                     // calls of HandleMatches
     std::vector<std::string> translated;                   // every path handed to GetDeviceFileName
     std::vector<std::vector<HandleTarget>> handleLimits;   // every limit put on a handle snapshot
     std::vector<std::vector<HandleTarget>> mappedTargets;  // the targets of every mapped snapshot
@@ -101,6 +105,7 @@ class FakeSystem : public System {
     bool ModuleMatches(const std::string& modulePath, const std::string& fullPath) override;
     bool HandleMatches(const std::string& handleName, const std::string& deviceForm,
                        const std::string& fullPath) override;
+    bool ExactHandleNames(const std::string& deviceForm, std::vector<std::string>& names) override;
     PathKind Classify(const std::string& path) override;
     bool ListFolder(const std::string& fullPath, std::vector<std::string>& names) override;
     std::string JoinPath(const std::string& folder, const std::string& name) override;

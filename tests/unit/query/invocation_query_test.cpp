@@ -91,3 +91,45 @@ TEST_F(InvocationQueryTest, FindsWhatLiesUnderAFolderByItsNames) {
     EXPECT_EQ(file[0].scope, Scope::Exact);
     EXPECT_EQ(file[0].lines, (Lines{"0x0010  editor.exe", "0x0020  viewer.exe"}));
 }
+
+TEST(InvocationQueryOfManyPaths, LooksRowsUpByNameAndAnswersAsComparingEveryPathWould) {
+    // A folder of 300 entries, a few held in an order of their own, beside a folder asked at
+    // any depth: the rows looked up by name must give what comparing each with every path does.
+    FakeSystem system;
+    system.ignoreCase = false;
+    system.processes = {{0x10, "a.exe"}, {0x20, "b.exe"}, {0x30, "c.exe"}};
+    system.modules = {{0x10, "C:\\app\\a.exe"}};
+    system.kinds = {{"C:\\many", PathKind::Folder}, {"C:\\other", PathKind::Folder}};
+    std::vector<std::string>& names = system.folders["C:\\many"];
+    for (int i = 0; i < 300; ++i) {
+        names.push_back("f" + std::to_string(i));
+        system.kinds["C:\\many\\" + names.back()] = PathKind::File;
+    }
+    for (const auto& [processId, entry] : std::vector<std::pair<ProcessId, int>>{
+             {0x20, 250}, {0x10, 7}, {0x30, 7}, {0x10, 120}, {0x20, 3}})
+        system.handles.push_back(
+            {processId, true, "\\Device\\HarddiskVolume1\\many\\f" + std::to_string(entry)});
+    system.handles.push_back({0x30, true, "\\Device\\HarddiskVolume1\\many"});
+    system.handles.push_back({0x20, true, "\\Device\\HarddiskVolume1\\other\\x\\y.txt"});
+    for (int i = 0; i < 200; ++i)
+        system.handles.push_back(
+            {0x10, true, "\\Device\\HarddiskVolume1\\elsewhere\\" + std::to_string(i)});
+    const std::vector<QueryRequest> requests = {{"C:\\many"}, {"C:\\other", Scope::Under}};
+
+    FakeSystem compared = system;
+    system.exactNames = true;
+    compared.exactNames = false;
+    const std::vector<QueryAnswer> looked = QueryInvocation(system, requests);
+    const std::vector<QueryAnswer> asked = QueryInvocation(compared, requests);
+    ASSERT_EQ(looked.size(), 2u);
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(looked[0].lines, asked[0].lines);
+    EXPECT_EQ(looked[1].lines, asked[1].lines);
+    EXPECT_EQ(looked[0].lines,
+              (Lines{"0x0020  b.exe (C:\\many\\f250)", "0x0010  a.exe (C:\\many\\f7)",
+                     "0x0030  c.exe (C:\\many\\f7)", "0x0010  a.exe (C:\\many\\f120)",
+                     "0x0020  b.exe (C:\\many\\f3)", "0x0030  c.exe (C:\\many)"}));
+    EXPECT_EQ(looked[1].lines, (Lines{"0x0020  b.exe (C:\\other\\x\\y.txt)"}));
+    // Looked up, a row is compared only with the paths it may be: far fewer comparisons.
+    EXPECT_LT(system.handleComparisons * 20, compared.handleComparisons);
+}
