@@ -18,21 +18,6 @@ namespace vesperlin {
 
 namespace {
 
-std::string SystemMessage(DWORD error) {
-    wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string message;
-    if (length > 0 && text) win32::WideToNarrow(text, message);
-    if (text) LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                message.back() == ' ' || message.back() == '.'))
-        message.pop_back();
-    if (message.empty()) message = "error " + std::to_string(error);
-    return message;
-}
-
 HANDLE HandleOf(StandardSink::Stream stream) {
     return GetStdHandle(stream == StandardSink::Stream::Output ? STD_OUTPUT_HANDLE
                                                                : STD_ERROR_HANDLE);
@@ -59,7 +44,7 @@ bool StandardSink::Write(std::string_view text) {
             if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) {
                 Close();
             } else {
-                Fail(SystemMessage(error));
+                Fail(win32::SystemMessage(error));
             }
             return false;
         }

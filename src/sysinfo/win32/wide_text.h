@@ -22,4 +22,8 @@ std::wstring NarrowToWide(const std::string& text);
 // every script, not just ASCII.
 bool EqualIgnoringCase(const std::string& left, const std::string& right);
 
+// The system's text for an error code, without its line end and final full stop ("error N"
+// when it has none).
+std::string SystemMessage(DWORD error);
+
 }  // namespace vesperlin::win32
