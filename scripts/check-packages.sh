@@ -83,7 +83,7 @@ check_deb() {
         sleep 0.1
     done
     local line
-    line=$(printf '0x%04X  sleep' "$holder")
+    line=$(printf '%d  sleep' "$holder")
     if vesperlin-cli "$work/report.txt" >"$work/cli.out" 2>&1 && grep -qxF "$line" "$work/cli.out"; then
         pass "names the process holding a file ($line)"
     else
@@ -186,7 +186,7 @@ check_zip() {
         return
     fi
     local line
-    line=$(printf '0x%04X  vesperlin-holder.exe' "$(tr -d '\r\n' <"$work/ready.txt")")
+    line=$(printf '%d  vesperlin-holder.exe' "$(tr -d '\r\n' <"$work/ready.txt")")
     "${run[@]}" "$folder/vesperlin-cli.exe" "$(windows_path "$work/held.txt")" >"$work/cli.out" 2>&1 || true
     if tr -d '\r' <"$work/cli.out" | grep -qxF "$line"; then
         pass "vesperlin-cli.exe names the process holding a file ($line)"
