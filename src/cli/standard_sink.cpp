@@ -48,6 +48,11 @@ bool StandardSink::Write(std::string_view text) {
             }
             return false;
         }
+        if (written == 0) {
+            // Accepted but nothing taken: asking again would never end.
+            Fail("nothing could be written");
+            return false;
+        }
         rest.remove_prefix(written);
     }
     return true;
