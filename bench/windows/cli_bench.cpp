@@ -18,44 +18,24 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "support/holder_process.h"
 
 using vesperlin::testing::ExecutableFolder;
 using vesperlin::testing::HolderProcess;
 using vesperlin::testing::TempFolder;
 
+using vesperlin::bench::Median;
+using vesperlin::bench::Now;
+using vesperlin::bench::Option;
+using vesperlin::bench::Picked;
+
 namespace {
-
-double Now() {
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-int Option(int argc, char** argv, const char* name, int fallback) {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0) return std::atoi(argv[i + 1]);
-    return fallback;
-}
 
 std::string TextOption(int argc, char** argv, const char* name, const std::string& fallback) {
     for (int i = 1; i + 1 < argc; ++i)
         if (std::strcmp(argv[i], name) == 0) return argv[i + 1];
     return fallback;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-// Whether process `p` of `processes` is one of `count` spread evenly from `offset` on.
-bool Picked(int p, int processes, int count, int offset) {
-    for (int k = 0; k < count; ++k)
-        if ((k * processes / count + offset) % processes == p) return true;
-    return false;
 }
 
 std::string ReadWhole(const std::string& path) {

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "support/holder_process.h"
 #include "sysinfo/messages.h"
 #include "sysinfo/win32/file_handles.h"
@@ -32,6 +33,9 @@
 using namespace vesperlin;
 using vesperlin::testing::HolderProcess;
 using vesperlin::testing::TempFolder;
+
+using vesperlin::bench::Median;
+using vesperlin::bench::Option;
 
 namespace {
 
@@ -160,17 +164,6 @@ double MeasureFloor(int threads) {
     for (HANDLE worker : workers) CloseHandle(worker);
     for (const auto& [id, process] : opened) CloseHandle(process);
     return Millis(start, end);
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-int Option(int argc, char** argv, const char* name, int fallback) {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0) return std::atoi(argv[i + 1]);
-    return fallback;
 }
 
 // What one pass cost, as the usage query runs it.

@@ -17,6 +17,7 @@
 
 #include "query/result_list.h"
 #include "query/usage_query.h"
+#include "bench_support.h"
 #include "support/holder_process.h"
 #include "sysinfo/messages.h"
 #include "sysinfo/win32/mapped_files.h"
@@ -27,14 +28,12 @@ using namespace vesperlin;
 using vesperlin::testing::HolderProcess;
 using vesperlin::testing::TempFolder;
 
-namespace {
+using vesperlin::bench::Median;
+using vesperlin::bench::Now;
+using vesperlin::bench::Option;
+using vesperlin::bench::Picked;
 
-double Now() {
-    LARGE_INTEGER frequency, counter;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+namespace {
 
 // The running system, with the mapped pass timed (its snapshot and the names of its hits) or
 // left out.
@@ -116,24 +115,6 @@ NTSTATUS NTAPI HangingFileQuery(HANDLE file, PIO_STATUS_BLOCK block, PVOID buffe
     if (name.compare(slash == std::wstring::npos ? 0 : slash + 1, 8, L"blocked-") == 0)
         Sleep(INFINITE);
     return status;
-}
-
-int Option(int argc, char** argv, const char* name, int fallback) {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0) return std::atoi(argv[i + 1]);
-    return fallback;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-// Whether process `p` of `processes` is one of `count` spread evenly from `offset` on.
-bool Picked(int p, int processes, int count, int offset) {
-    for (int k = 0; k < count; ++k)
-        if ((k * processes / count + offset) % processes == p) return true;
-    return false;
 }
 
 }  // namespace
