@@ -3,7 +3,7 @@
 #include "app/main_dialog.h"
 #include "framework/message_box.h"
 #include "framework/wait_cursor.h"
-#include "sysinfo/win32/unique_handle.h"
+#include "base/win32/unique_handle.h"
 
 namespace vesperlin::win32 {
 
@@ -13,7 +13,7 @@ struct DropTraits {
     static pointer invalid() noexcept { return nullptr; }
     static void close(pointer value) noexcept { DragFinish(value); }
 };
-using UniqueDrop = UniqueHandle<DropTraits>;
+using UniqueDrop = base::UniqueHandle<DropTraits>;
 }  // namespace
 
 INT_PTR MainDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "sysinfo/device_path.h"
-#include "sysinfo/win32/unique_handle.h"
+#include "base/win32/unique_handle.h"
 #include "sysinfo/win32/wide_text.h"
 
 namespace vesperlin::win32 {
@@ -46,7 +46,7 @@ bool GetFinalPaths(const std::string& fullPath, FinalPaths& paths) {
     // A drive without its medium answers with an error rather than a dialog box.
     DWORD previousMode = 0;
     const bool modeSet = SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previousMode) != FALSE;
-    UniqueFileHandle file(CreateFileW(wide.c_str(), 0,
+    base::UniqueFileHandle file(CreateFileW(wide.c_str(), 0,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (modeSet) SetThreadErrorMode(previousMode, nullptr);

@@ -9,7 +9,7 @@
 #include "sysinfo/win32/handle_access.h"
 #include "sysinfo/win32/nt_api.h"
 #include "sysinfo/win32/object_types.h"
-#include "sysinfo/win32/unique_handle.h"
+#include "base/win32/unique_handle.h"
 
 namespace vesperlin::win32 {
 
@@ -37,7 +37,7 @@ bool ReadSystemHandleTable(std::vector<HandleEntry>& rows) {
     if (!ntApiBound) return false;
     ULONG length = kFirstTableLength;
     for (int attempt = 0; attempt < kTableAttempts; ++attempt) {
-        UniqueVirtualMemory buffer(VirtualAlloc(nullptr, length, MEM_COMMIT, PAGE_READWRITE));
+        base::UniqueVirtualMemory buffer(VirtualAlloc(nullptr, length, MEM_COMMIT, PAGE_READWRITE));
         if (!buffer) return false;
         ULONG needed = 0;
         const NTSTATUS status = NtApi.NtQuerySystemInformation(kSystemExtendedHandleInformation,

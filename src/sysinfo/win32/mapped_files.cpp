@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "sysinfo/win32/process_snapshot.h"
-#include "sysinfo/win32/unique_handle.h"
+#include "base/win32/unique_handle.h"
 #include "sysinfo/win32/wide_text.h"
 
 namespace vesperlin::win32 {
@@ -159,7 +159,7 @@ void SetUnanswered(DWORD processId, bool waiting) {
 ProcessViews WalkProcess(DWORD processId, const NameTailFilter* filter,
                          std::atomic<ULONGLONG>& answered) {
     ProcessViews views;
-    UniqueKernelHandle process(
+    base::UniqueKernelHandle process(
         OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
     if (!process) {
         // Skipped silently, as in the module walk; counted so a front end can say so.
@@ -192,7 +192,7 @@ struct Walk {
     std::vector<ProcessViews> found;
     std::deque<Walker> walkers;  // stable addresses
     std::size_t running = 0;
-    UniqueKernelHandle finished{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    base::UniqueKernelHandle finished{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
 
     void Stop(Walker& walker) {  // under lock
         walker.active = false;

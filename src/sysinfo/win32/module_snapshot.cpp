@@ -3,7 +3,7 @@
 #include <psapi.h>
 
 #include "sysinfo/win32/process_snapshot.h"
-#include "sysinfo/win32/unique_handle.h"
+#include "base/win32/unique_handle.h"
 #include "sysinfo/win32/wide_text.h"
 
 namespace vesperlin::win32 {
@@ -58,7 +58,7 @@ bool ModuleSnapshot::Refresh() {
     entries.clear();
     deniedProcesses.clear();
 
-    UniqueModule psapi(LoadLibraryA("PSAPI.DLL"));
+    base::UniqueModule psapi(LoadLibraryA("PSAPI.DLL"));
     if (psapi) {
         api =
             BindModuleWalkApi([&](const char* name) { return GetProcAddress(psapi.get(), name); });
@@ -95,7 +95,7 @@ bool ModuleSnapshot::Refresh() {
 }
 
 void ModuleSnapshot::ListProcessModules(DWORD processId) {
-    UniqueKernelHandle process(
+    base::UniqueKernelHandle process(
         OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
     if (!process) {
         // Skipped silently, like every per-process failure; counted so a front end can say

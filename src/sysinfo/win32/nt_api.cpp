@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "sysinfo/win32/unique_handle.h"
+#include "base/win32/unique_handle.h"
 
 namespace vesperlin::win32 {
 
@@ -69,7 +69,7 @@ bool EnableDebugPrivilege(Messages& messages) {
         messages.Show(kNotAdministrator);
         return false;
     }
-    UniqueKernelHandle token(rawToken);
+    base::UniqueKernelHandle token(rawToken);
     TOKEN_PRIVILEGES request{};
     if (!LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &request.Privileges[0].Luid)) {
         messages.Show(kNotAdministrator);
@@ -87,7 +87,7 @@ bool EnableDebugPrivilege(Messages& messages) {
 bool DebugPrivilegeEnabled() {
     HANDLE rawToken = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return false;
-    UniqueKernelHandle token(rawToken);
+    base::UniqueKernelHandle token(rawToken);
     LUID debug{};
     if (!LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &debug)) return false;
     DWORD bytes = 0;

@@ -6,7 +6,7 @@
 #include "sysinfo/win32/handle_access.h"
 #include "sysinfo/win32/nt_api.h"
 #include "sysinfo/win32/probe_records.h"
-#include "sysinfo/win32/unique_handle.h"
+#include "base/win32/unique_handle.h"
 #include "sysinfo/win32/wide_text.h"
 
 namespace vesperlin::win32 {
@@ -77,7 +77,7 @@ bool SingleProbeItem(HANDLE handle, DWORD owner, ProbeItem& item,
                      std::shared_ptr<const void>& keepAlive) {
     item = {nullptr, handle, false};
     if (owner == GetCurrentProcessId()) return true;  // ours: used in place
-    auto process = std::make_shared<UniqueKernelHandle>(OpenProcessForDuplicate(owner));
+    auto process = std::make_shared<base::UniqueKernelHandle>(OpenProcessForDuplicate(owner));
     if (!*process) return false;
     item.owner = process->get();
     keepAlive = std::move(process);

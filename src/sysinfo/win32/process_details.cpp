@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "sysinfo/win32/nt_api.h"
-#include "sysinfo/win32/unique_handle.h"
+#include "base/win32/unique_handle.h"
 #include "sysinfo/win32/wide_text.h"
 
 namespace vesperlin::win32 {
@@ -19,7 +19,7 @@ constexpr NTSTATUS kBufferTooSmall = static_cast<NTSTATUS>(0xC0000023);
 std::string AccountOf(HANDLE process) {
     HANDLE rawToken = nullptr;
     if (!OpenProcessToken(process, TOKEN_QUERY, &rawToken)) return std::string();
-    UniqueKernelHandle token(rawToken);
+    base::UniqueKernelHandle token(rawToken);
     DWORD size = 0;
     GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
     if (size == 0) return std::string();
@@ -111,7 +111,7 @@ std::string CommandLineOf(HANDLE process) {
 
 bool ReadProcessDetails(DWORD processId, ProcessDetails& details) {
     details = ProcessDetails();
-    UniqueKernelHandle process(
+    base::UniqueKernelHandle process(
         OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, processId));
     if (!process) process.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
     if (!process) return false;

@@ -11,7 +11,7 @@
 
 #include "sysinfo/messages.h"
 #include "sysinfo/process_index.h"
-#include "sysinfo/win32/unique_handle.h"
+#include "base/win32/unique_handle.h"
 
 namespace vesperlin::win32 {
 
@@ -43,7 +43,7 @@ class ProcessSnapshot {
 
     Messages& messages;
     ProcessIndex<ProcessEntry> index;
-    UniqueVirtualMemory buffer;
+    base::UniqueVirtualMemory buffer;
     std::size_t bufferSize = 0;
     std::size_t listLength = 0;  // bytes of the buffer the last reading wrote
 };

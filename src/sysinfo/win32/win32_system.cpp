@@ -13,7 +13,7 @@
 #include "sysinfo/win32/module_snapshot.h"
 #include "sysinfo/win32/process_details.h"
 #include "sysinfo/win32/process_snapshot.h"
-#include "sysinfo/win32/unique_handle.h"
+#include "base/win32/unique_handle.h"
 #include "sysinfo/win32/wide_text.h"
 
 namespace vesperlin {
@@ -188,7 +188,7 @@ PathKind Win32System::Classify(const std::string& path) {
 bool Win32System::ListFolder(const std::string& fullPath, std::vector<std::string>& names) {
     names.clear();
     WIN32_FIND_DATAW found;
-    UniqueFind find(FindFirstFileW(NarrowToWide(JoinPath(fullPath, "*.*")).c_str(), &found));
+    base::UniqueFind find(FindFirstFileW(NarrowToWide(JoinPath(fullPath, "*.*")).c_str(), &found));
     if (!find) return false;
     do {
         std::string name;

@@ -14,7 +14,7 @@
 #include "sysinfo/device_path.h"
 #include "sysinfo/platform_system.h"
 #include "sysinfo/win32/dos_devices.h"
-#include "sysinfo/win32/unique_handle.h"
+#include "base/win32/unique_handle.h"
 #include "sysinfo/win32/wide_text.h"
 #include "sysinfo_test_tools.h"
 
@@ -46,11 +46,11 @@ std::vector<std::string> OwnMappedNames(const NameTailFilter* filter = nullptr) 
 // A view of a file in our own process whose file and mapping handles are closed at once.
 struct OwnView {
     explicit OwnView(const std::string& path, DWORD offset = 0) {
-        UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ,
+        base::UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                           OPEN_EXISTING, 0, nullptr));
         if (!file) return;
-        UniqueKernelHandle mapping(
+        base::UniqueKernelHandle mapping(
             CreateFileMappingA(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
         if (mapping) view = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, offset, 0);
     }
@@ -80,7 +80,7 @@ TEST(MappedFileNames, ListAViewWhoseHandlesAreClosedUntilItIsUnmapped) {
 }
 
 TEST(MappedFileNames, LeaveImagesAndPagingFileSectionsToOthers) {
-    UniqueKernelHandle anonymous(
+    base::UniqueKernelHandle anonymous(
         CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 65536, nullptr));
     ASSERT_TRUE(anonymous);
     void* view = MapViewOfFile(anonymous.get(), FILE_MAP_WRITE, 0, 0, 0);
@@ -148,7 +148,7 @@ TEST(MappedFileSnapshot, GivesUpAProcessThatStopsAnsweringAndWalksTheRest) {
     HolderProcess silent({"--map", file});
     HolderProcess talking({"--map", file});
     ASSERT_TRUE(silent.Started() && talking.Started());
-    UniqueKernelHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    base::UniqueKernelHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     ASSERT_TRUE(release);
     letGo = release.get();
     silentProcess = silent.Id();
@@ -222,8 +222,8 @@ TEST_F(MappedPass, FindsAProcessThatOnlyMapsTheFileUntilItUnmaps) {
     EXPECT_EQ(holderHits[0].path, file);
     EXPECT_TRUE(messages.shown.empty());
 
-    UniqueKernelHandle request(OpenEventA(EVENT_MODIFY_STATE, FALSE, event.c_str()));
-    UniqueKernelHandle done(OpenEventA(SYNCHRONIZE, FALSE, (event + ".unmapped").c_str()));
+    base::UniqueKernelHandle request(OpenEventA(EVENT_MODIFY_STATE, FALSE, event.c_str()));
+    base::UniqueKernelHandle done(OpenEventA(SYNCHRONIZE, FALSE, (event + ".unmapped").c_str()));
     ASSERT_TRUE(request && done);
     ASSERT_TRUE(SetEvent(request.get()));
     ASSERT_EQ(WaitForSingleObject(done.get(), 10000), WAIT_OBJECT_0);

@@ -10,7 +10,7 @@
 
 #include "support/holder_process.h"
 #include "sysinfo/win32/nt_api.h"
-#include "sysinfo/win32/unique_handle.h"
+#include "base/win32/unique_handle.h"
 #include "sysinfo_test_tools.h"
 
 namespace vesperlin::win32 {
@@ -43,7 +43,7 @@ bool HasModule(const std::vector<std::string>& paths, const std::string& path) {
 
 TEST(ModuleSnapshot, ListsOurExecutableAndALibraryWeLoaded) {
     const std::string library = ExecutableFolder() + "holder_lib.dll";
-    UniqueModule loaded(LoadLibraryA(library.c_str()));
+    base::UniqueModule loaded(LoadLibraryA(library.c_str()));
     ASSERT_TRUE(loaded);
     MessageLog messages;
     ModuleSnapshot snapshot(messages, AllProcesses);
@@ -93,7 +93,7 @@ TEST(ModuleSnapshot, KeepsModulePathsLongerThanTheOldPathLimit) {
     ASSERT_TRUE(CopyFileW(testing::Wide(ExecutableFolder() + "holder_lib.dll").c_str(),
                           testing::Wide(library).c_str(), TRUE));
     {
-        UniqueModule loaded(LoadLibraryW(testing::Wide(library).c_str()));
+        base::UniqueModule loaded(LoadLibraryW(testing::Wide(library).c_str()));
         ASSERT_TRUE(loaded) << GetLastError();
         MessageLog messages;
         ModuleSnapshot snapshot(messages, static_cast<LONG>(GetCurrentProcessId()), true);

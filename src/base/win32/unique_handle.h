@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace vesperlin::win32 {
+namespace vesperlin::base {
 
 template <typename Traits>
 class UniqueHandle {
@@ -26,6 +26,12 @@ class UniqueHandle {
     explicit operator bool() const noexcept { return value != Traits::invalid(); }
     pointer get() const noexcept { return value; }
     pointer release() noexcept { return std::exchange(value, Traits::invalid()); }
+    // For calls that hand a new resource back through a pointer: whatever was held is released
+    // first, so no raw variable ever stands between the call and its owner.
+    pointer* put() noexcept {
+        reset();
+        return &value;
+    }
     void reset(pointer newValue = Traits::invalid()) noexcept {
         if (value != Traits::invalid()) Traits::close(value);
         value = newValue;
@@ -71,4 +77,4 @@ using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueFind = UniqueHandle<FindTraits>;
 using UniqueVirtualMemory = UniqueHandle<VirtualMemoryTraits>;
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::base
