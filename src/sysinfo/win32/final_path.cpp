@@ -46,9 +46,9 @@ bool GetFinalPaths(const std::string& fullPath, FinalPaths& paths) {
     // A drive without its medium answers with an error rather than a dialog box.
     DWORD previousMode = 0;
     const bool modeSet = SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previousMode) != FALSE;
-    base::UniqueFileHandle file(CreateFileW(wide.c_str(), 0,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    base::UniqueFileHandle file(
+        CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (modeSet) SetThreadErrorMode(previousMode, nullptr);
     if (!file) return false;
     FinalPaths found;

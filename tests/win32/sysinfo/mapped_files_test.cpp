@@ -47,8 +47,8 @@ std::vector<std::string> OwnMappedNames(const NameTailFilter* filter = nullptr) 
 struct OwnView {
     explicit OwnView(const std::string& path, DWORD offset = 0) {
         base::UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, 0, nullptr));
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                OPEN_EXISTING, 0, nullptr));
         if (!file) return;
         base::UniqueKernelHandle mapping(
             CreateFileMappingA(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
