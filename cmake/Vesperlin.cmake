@@ -46,7 +46,9 @@ function(vesperlin_add_gtest name)
 endfunction()
 
 # vesperlin_test_properties(NAME LABELS TIMEOUT): labels (plus "wine" or "native"), the time-out
-# and the environment fixture for every case that discovery finds in executable NAME.
+# and the environment fixture for every case that discovery finds in executable NAME. The
+# time-out is also given to the test as VESPERLIN_TEST_TIMEOUT: the Wine wrapper dumps a program
+# that is about to overrun it.
 # Discovery splits list values passed through its PROPERTIES, so the properties are set by a
 # script of our own that CTest reads after the discovered cases (scripts/check-tests.sh checks
 # what was registered).
@@ -66,7 +68,8 @@ function(vesperlin_test_properties name labels timeout)
     file(WRITE ${script}
         "if(${name}_TESTS)\n"
         "    set_tests_properties(\${${name}_TESTS} PROPERTIES\n"
-        "        LABELS \"${labels}\" TIMEOUT ${timeout} FIXTURES_REQUIRED vesperlin_env ${lock})\n"
+        "        LABELS \"${labels}\" TIMEOUT ${timeout} FIXTURES_REQUIRED vesperlin_env ${lock}\n"
+        "        ENVIRONMENT_MODIFICATION VESPERLIN_TEST_TIMEOUT=set:${timeout})\n"
         "endif()\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
 endfunction()

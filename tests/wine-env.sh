@@ -1,6 +1,77 @@
 # Sourced by wine-run.sh and the scripts that start Windows programs: prepares the environment
 # of a private Wine prefix, boots it once and keeps a server and an X display up.
 
+# True when display N is free here: no lock file, no socket in the file system, and none in the
+# abstract namespace, which build trees with /tmp folders of their own still share.
+vesperlin_display_free() {
+    [ ! -e "/tmp/.X$1-lock" ] && [ ! -e "/tmp/.X11-unix/X$1" ] &&
+        ! grep -q "@/tmp/.X11-unix/X$1\$" /proc/net/unix 2>/dev/null
+}
+
+# Starts the prefix's X display unless the one it recorded still runs, and prints its number:
+# the first free one from 100 on, picked under a lock that every prefix on the machine takes.
+# Nobody else's display files are touched. Xvfb writes the number (-displayfd) once it accepts
+# connections, which is when this returns. Called under the prefix's lock.
+vesperlin_display() {
+    local prefix=$1 pid display
+    pid=$(cat "$prefix/.xvfb.pid" 2>/dev/null)
+    display=$(cat "$prefix/.display" 2>/dev/null)
+    if [ -n "$pid" ] && [ -n "$display" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ]; then
+        echo "$display"
+        return 0
+    fi
+    rm -f "$prefix/.xvfb.pid" "$prefix/.display"
+    (
+        flock 8
+        # The prefix's own display, left behind by a server that was killed, is taken again
+        # first: its socket stays, and its lock file names the dead server.
+        local own=""
+        if [ -n "$display" ] && [ -n "$pid" ] && [ ! -e "/proc/$pid" ] &&
+            ! grep -q "@/tmp/.X11-unix/X$display\$" /proc/net/unix 2>/dev/null &&
+            { [ ! -e "/tmp/.X$display-lock" ] || [ "$(tr -d ' \n' <"/tmp/.X$display-lock")" = "$pid" ]; }; then
+            own=$display
+        fi
+        local ready=$prefix/.xvfb.ready candidate tries=0 said
+        for candidate in $own $(seq 100 999); do
+            ((tries < 5)) || break
+            [ "$candidate" = "$own" ] || vesperlin_display_free "$candidate" || continue
+            # A server of another /tmp may take the number first; then the next one is tried.
+            tries=$((tries + 1))
+            rm -f "$ready"
+            mkfifo "$ready" || exit 1
+            setsid Xvfb ":$candidate" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp \
+                </dev/null >"$prefix/.xvfb.log" 2>&1 3>"$ready" 8>&- 9>&- &
+            pid=$!
+            # An upper bound only: the number comes as soon as the server is up, and nothing
+            # at once when it fails.
+            said=""
+            read -r -t 20 said <"$ready"
+            rm -f "$ready"
+            if [ "$said" = "$candidate" ]; then
+                echo "$pid" >"$prefix/.xvfb.pid"
+                echo "$candidate" >"$prefix/.display"
+                exit 0
+            fi
+            kill "$pid" 2>/dev/null
+        done
+        echo "wine-env: no X display could be started (see $prefix/.xvfb.log)" >&2
+        exit 1
+    ) 8>/tmp/.vesperlin-displays.lock || return 1
+    cat "$prefix/.display"
+}
+
+# Ends the display that vesperlin_display started for the prefix; Xvfb removes its own files.
+vesperlin_display_stop() {
+    local prefix=$1 pid
+    pid=$(cat "$prefix/.xvfb.pid" 2>/dev/null)
+    if [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ]; then
+        kill "$pid" 2>/dev/null
+        # Until it is gone, so that the number is free again when this returns.
+        timeout 10 tail -s 0.05 --pid="$pid" -f /dev/null
+    fi
+    rm -f "$prefix/.xvfb.pid" "$prefix/.display"
+}
+
 vesperlin_wine_env() {
     local prefix=$1
     mkdir -p "$prefix" || return 1
@@ -10,21 +81,10 @@ vesperlin_wine_env() {
     # No Mono and no Gecko: no installer dialogs, nothing downloaded.
     export WINEDLLOVERRIDES="mscoree,mshtml="
 
-    # One X display per prefix, numbered from the prefix path so that build trees do not meet.
-    local display=$((100 + $(printf '%s' "$prefix" | cksum | cut -d' ' -f1) % 800))
-    export DISPLAY=":$display"
-
     (
         flock 9
-        if [ ! -S "/tmp/.X11-unix/X$display" ] || ! kill -0 "$(cat "$prefix/.xvfb.pid" 2>/dev/null)" 2>/dev/null; then
-            rm -f "/tmp/.X11-unix/X$display" "/tmp/.X$display-lock"
-            setsid Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp </dev/null >"$prefix/.xvfb.log" 2>&1 9>&- &
-            echo $! >"$prefix/.xvfb.pid"
-            for _ in $(seq 100); do
-                [ -S "/tmp/.X11-unix/X$display" ] && break
-                sleep 0.05
-            done
-        fi
+        display=$(vesperlin_display "$prefix") || exit 1
+        export DISPLAY=":$display"
         if [ ! -f "$prefix/system.reg" ] || [ ! -f "$prefix/.booted" ]; then
             # Output to a file: the services Wine starts inherit it and keep it open.
             wineboot -i </dev/null >"$prefix/.boot.log" 2>&1 9>&-
@@ -39,5 +99,7 @@ vesperlin_wine_env() {
             setsid wine cmd /c exit </dev/null >/dev/null 2>&1 9>&-
             touch "$prefix/.warm"
         fi
-    ) 9>"$prefix/.lock"
+    ) 9>"$prefix/.lock" || return 1
+    DISPLAY=":$(cat "$prefix/.display")"
+    export DISPLAY
 }

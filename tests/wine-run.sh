@@ -20,13 +20,39 @@ vesperlin_wine_env "$prefix" || exit 1
 # after this long never started: Wine hung while starting it.
 start_limit=${VESPERLIN_WINE_START_LIMIT:-15}
 
+# With the test's time-out known (CTest passes it as VESPERLIN_TEST_TIMEOUT), a program still
+# running this many seconds before it has what it is doing written into the test's output, for
+# CTest then kills it without a word.
+dump_margin=${VESPERLIN_WINE_DUMP_MARGIN:-6}
+dump_at=0
+if [ "${VESPERLIN_TEST_TIMEOUT:-0}" -gt "$dump_margin" ] 2>/dev/null; then
+    dump_at=$((SECONDS + VESPERLIN_TEST_TIMEOUT - dump_margin))
+fi
+
 # The program's output goes to files and is copied out as it grows: processes Wine starts on
 # demand (the desktop's explorer.exe) inherit the program's output, and held open a pipe they
-# would keep CTest waiting for its end long after the test itself had finished. Copied as it
-# grows, what a test printed is still seen when CTest ends it at its time-out.
-output=$(mktemp "${TMPDIR:-/tmp}/vesperlin-wine-out.XXXXXX") || exit 1
-errors=$(mktemp "${TMPDIR:-/tmp}/vesperlin-wine-err.XXXXXX") || exit 1
-trap 'rm -f "$output" "$errors"' EXIT
+# would keep CTest waiting for its end long after the test itself had finished. tail follows
+# the files through inotify, within milliseconds, so what a test printed is in CTest's log even
+# when CTest kills the wrapper and its children at the time-out. The files are in the prefix,
+# so that wine-stop.sh removes those of a wrapper that was killed.
+mkdir -p "$prefix/.runs" || exit 1
+output=$(mktemp "$prefix/.runs/out.XXXXXX") || exit 1
+errors=$(mktemp "$prefix/.runs/err.XXXXXX") || exit 1
+dump=$(mktemp "$prefix/.runs/dump.XXXXXX") || exit 1
+trap 'rm -f "$output" "$errors" "$dump"' EXIT
+
+# Sleeps until the dump is due, then dumps the program (a Unix process id) if it still runs.
+# The dump goes to a file first: Wine processes it starts must not hold the test's output open.
+watch() {
+    local program=$1 exe=$2
+    # Output nowhere: a timer left behind when the watch is ended keeps no pipe of CTest's open.
+    sleep $((dump_at - SECONDS)) >/dev/null 2>&1
+    kill -0 "$program" 2>/dev/null || return
+    echo "wine-run: $exe still runs ${dump_margin} s before its time-out; what it is doing:" >&2
+    "$here/wine-dump.sh" "$program" "$exe" </dev/null >"$dump" 2>&1
+    cat "$dump" >&2
+    echo "wine-run: end of the dump of $exe" >&2
+}
 
 # Runs the program once and sets `status`; with a start limit, gives up when it writes nothing
 # in that many seconds and leaves `started` false.
@@ -42,12 +68,18 @@ run() {
     local copyOut=$!
     tail -n +1 -s 0.1 --pid="$program" -f "$errors" >&2 &
     local copyErr=$!
+    local watcher=""
+    if [ "$dump_at" -gt "$SECONDS" ]; then
+        watch "$program" "$1" &
+        watcher=$!
+    fi
     if [ "$limit" -gt 0 ]; then
         local waited=0
         while [ ! -s "$output" ] && [ ! -s "$errors" ] && kill -0 "$program" 2>/dev/null; do
             if [ "$waited" -ge $((limit * 10)) ]; then
                 kill -KILL "$program" 2>/dev/null
                 wait "$program" 2>/dev/null
+                [ -z "$watcher" ] || kill "$watcher" 2>/dev/null
                 wait "$copyOut" "$copyErr" 2>/dev/null
                 started=false
                 return
@@ -58,6 +90,7 @@ run() {
     fi
     wait "$program"
     status=$?
+    [ -z "$watcher" ] || kill "$watcher" 2>/dev/null
     wait "$copyOut" "$copyErr" 2>/dev/null
 }
 

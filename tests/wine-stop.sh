@@ -5,11 +5,11 @@ set -u
 [ "${1:-}" = "--prefix" ] && [ $# -ge 2 ] || { echo "usage: $0 --prefix DIR" >&2; exit 2; }
 prefix=$2
 [ -d "$prefix" ] || exit 0
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=wine-env.sh
+. "$here/wine-env.sh"
 WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
 WINEPREFIX=$prefix wineserver -w >/dev/null 2>&1
-if [ -f "$prefix/.xvfb.pid" ]; then
-    kill "$(cat "$prefix/.xvfb.pid")" 2>/dev/null
-    rm -f "$prefix/.xvfb.pid"
-fi
-rm -f "$prefix/.warm"
+vesperlin_display_stop "$prefix"
+rm -rf "$prefix/.warm" "$prefix/.runs"
 exit 0

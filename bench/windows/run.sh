@@ -8,6 +8,11 @@
 # BENCH=cli-bench times vesperlin-cli.exe on one path, 20 paths and --recursive
 #   (--processes N --files N --holders N --runs N --cli PATH).
 set -eu
+bench=${BENCH:-handle-pass-bench}
+case $bench in
+    handle-pass-bench | query-bench | cli-bench) ;;
+    *) echo "run.sh: no benchmark $bench (handle-pass-bench, query-bench, cli-bench)" >&2; exit 2 ;;
+esac
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$root/build/bench-win
 # The build folder is optional: "--" or a benchmark option first means it was left out.
@@ -21,11 +26,6 @@ build=$(cd "$build" && pwd)  # Wine wants an absolute prefix
 if [ ! -f "$build/build.ninja" ]; then
     cmake --preset windows -S "$root" -B "$build" >/dev/null
 fi
-bench=${BENCH:-handle-pass-bench}
-case $bench in
-    handle-pass-bench | query-bench | cli-bench) ;;
-    *) echo "run.sh: no benchmark $bench (handle-pass-bench, query-bench, cli-bench)" >&2; exit 2 ;;
-esac
 targets=("$bench" vesperlin-holder)
 [ "$bench" = cli-bench ] && targets+=(vesperlin-cli)
 cmake --build "$build" --target "${targets[@]}" -j2

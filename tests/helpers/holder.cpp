@@ -2,6 +2,7 @@
 //   vesperlin-holder.exe --ready PATH [--file PATH]... [--folder PATH]... [--library PATH]...
 //                        [--blocked-pipe NAME] [--event NAME] [--key] [--self-handles]
 //                        [--map PATH]... [--unmap-on NAME] [--deny-all | --deny-handles]
+//                        [--say TEXT]
 // It writes its process id to the --ready file once everything is held, then sleeps until it
 // is terminated. A failure to hold anything ends it with exit code 3 and no ready file.
 //   --map PATH        maps the file as data and closes both the file and the mapping handle:
@@ -10,6 +11,8 @@
 //                     is unmapped and NAME.unmapped set
 //   --deny-all        lets no other process open this one
 //   --deny-handles    lets others read its modules and memory, but not copy its handles
+//   --say TEXT        writes TEXT as a line to its standard output once everything is held: a
+//                     program that prints and then hangs, for the tests of the Wine wrapper
 #include <windows.h>
 #include <aclapi.h>
 
@@ -85,7 +88,7 @@ bool Fail(const char* what, const char* arg) {
     return false;
 }
 
-bool Hold(int argc, char** argv, std::string& readyPath) {
+bool Hold(int argc, char** argv, std::string& readyPath, std::vector<std::string>& said) {
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -143,6 +146,9 @@ bool Hold(int argc, char** argv, std::string& readyPath) {
             if (!CreateThread(nullptr, 0, Unmapper, nullptr, 0, nullptr))
                 return Fail("unmapping thread", value);
             ++i;
+        } else if (option == "--say" && value) {
+            said.push_back(value);
+            ++i;
         } else if (option == "--deny-all") {
             if (!RestrictAccess(0)) return Fail("access list", nullptr);
         } else if (option == "--deny-handles") {
@@ -161,7 +167,8 @@ bool Hold(int argc, char** argv, std::string& readyPath) {
 
 int main(int argc, char** argv) {
     std::string readyPath;
-    if (!Hold(argc, argv, readyPath)) return 3;
+    std::vector<std::string> said;
+    if (!Hold(argc, argv, readyPath, said)) return 3;
     if (!readyPath.empty()) {
         // Written to a temporary name and renamed, so a reader never sees a partial file.
         const std::string temp = readyPath + ".tmp";
@@ -171,6 +178,8 @@ int main(int argc, char** argv) {
         std::fclose(f);
         if (!MoveFileExA(temp.c_str(), readyPath.c_str(), MOVEFILE_REPLACE_EXISTING)) return 3;
     }
+    for (const auto& line : said) std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
     Sleep(INFINITE);
     return 0;
 }
