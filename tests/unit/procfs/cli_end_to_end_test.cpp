@@ -287,19 +287,32 @@ TEST_F(CliEndToEnd, WaitsForAHolderToLetGoOrGivesUp) {
         EXPECT_EQ(run.out, Line(holder.Id(), "unit_procfs") + "\n");
         EXPECT_GE(took, 1.0);
     }
-    // A holder that ends while we wait.
+    // A holder that ends while we wait. It says when it has the file open, and again just
+    // before it lets go: an answer "not used" must come after the second word.
+    int says[2];
+    ASSERT_EQ(pipe2(says, O_CLOEXEC), 0);
     const pid_t holder = fork();
     if (holder == 0) {
+        close(says[0]);
         const int fd = open(file.c_str(), O_RDONLY);
+        if (fd < 0 || write(says[1], "h", 1) != 1) _exit(1);
         usleep(700 * 1000);
-        _exit(fd >= 0 ? 0 : 1);
+        if (write(says[1], "g", 1) != 1) _exit(1);
+        _exit(0);
     }
-    usleep(100 * 1000);
+    close(says[1]);
+    char word = 0;
+    const bool held = read(says[0], &word, 1) == 1 && word == 'h';
     const CliRun run = RunCli(outputs, {"--wait-free=20", file});
+    ASSERT_EQ(fcntl(says[0], F_SETFL, O_NONBLOCK), 0);
+    const bool letGo = read(says[0], &word, 1) == 1 && word == 'g';
+    close(says[0]);
     int status = 0;
     waitpid(holder, &status, 0);
+    ASSERT_TRUE(held);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "busy.txt is not used.\n");
+    EXPECT_TRUE(letGo) << "answered before the holder let go";
 }
 
 TEST_F(CliEndToEnd, ShowsHostileNamesEscapedAndLongPathsWhole) {
