@@ -156,14 +156,18 @@ class CliProgram : public ::testing::Test {
   protected:
     void SetUp() override {
         held = folder.MakeFile("held.txt");
-        library = ExecutableFolder() + "holder_lib.dll";
+        // A copy of its own, out of the queried folder: the tests running beside this one load
+        // the build's copy into their helpers, and a query of that path would find them too.
+        library = libraryFolder.Path() + "\\holder_lib.dll";
+        ASSERT_TRUE(
+            CopyFileA((ExecutableFolder() + "holder_lib.dll").c_str(), library.c_str(), TRUE));
         holder = std::make_unique<HolderProcess>(
             std::vector<std::string>{"--file", held, "--library", library});
         ASSERT_TRUE(holder->Started());
         holderLine = ConsoleLine(holder->Id(), "vesperlin-holder.exe");
     }
 
-    TempFolder folder;
+    TempFolder folder, libraryFolder;
     std::string held, library, holderLine;
     std::unique_ptr<HolderProcess> holder;
 };
