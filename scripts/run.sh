@@ -29,7 +29,12 @@ echo "quarterly figures" >"$work/report.txt"
 pids+=($!)
 (cd "$work" && exec sleep 300) &
 pids+=($!)
-sleep 0.2
+# Ready once each has what it holds (and is the sleep it execs, with nothing else open).
+holds() { [ "$(readlink "/proc/$1/$2" 2>/dev/null)" = "$3" ] && [ "$(cat "/proc/$1/comm" 2>/dev/null)" = sleep ]; }
+for _ in $(seq 100); do
+    holds "${pids[0]}" fd/3 "$work/report.txt" && holds "${pids[1]}" cwd "$work" && break
+    sleep 0.05
+done
 echo "\$ vesperlin-cli $work/report.txt"
 build/linux/vesperlin-cli "$work/report.txt" || true
 echo "\$ vesperlin-cli $work     (a folder: its entries and the folder itself)"
@@ -50,6 +55,7 @@ wine build/windows/vesperlin-holder.exe --ready "$(winepath -w "$ready" 2>/dev/n
     --file "$winfile" </dev/null >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do [ -f "$ready" ] && break; sleep 0.1; done
+[ -f "$ready" ] || echo "(the helper did not get ready in 10 s: the answer below may miss it)"
 echo "\$ vesperlin-cli.exe $winfile"
 # Output to a file, not a pipe: Wine's background services would keep a pipe open.
 wine build/windows/vesperlin-cli.exe "$winfile" >"$work/out.txt" 2>&1 </dev/null || true
