@@ -99,15 +99,15 @@ check_hang() {
     local project=$work/project
     mkdir -p "$project"
     # A program that prints and then hangs, with a time-out short enough for a check: the dump
-    # is due 4 s after the start, CTest kills at 10 s.
+    # is due 4 s after the start, CTest kills at 20 s.
     cat >"$project/CMakeLists.txt" <<EOF
 cmake_minimum_required(VERSION 3.22)
 project(hang NONE)
 enable_testing()
 add_test(NAME hang COMMAND "$here/wine-run.sh" --prefix "$prefix" "$holder"
          --say "first line" --say "printed before the hang")
-set_tests_properties(hang PROPERTIES TIMEOUT 10
-    ENVIRONMENT "VESPERLIN_TEST_TIMEOUT=10;VESPERLIN_WINE_DUMP_MARGIN=6")
+set_tests_properties(hang PROPERTIES TIMEOUT 20
+    ENVIRONMENT "VESPERLIN_TEST_TIMEOUT=20;VESPERLIN_WINE_DUMP_MARGIN=16")
 EOF
     local cmake
     cmake=$(dirname "$ctest")/cmake

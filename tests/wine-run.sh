@@ -42,15 +42,22 @@ dump=$(mktemp "$prefix/.runs/dump.XXXXXX") || exit 1
 trap 'rm -f "$output" "$errors" "$dump"' EXIT
 
 # Sleeps until the dump is due, then dumps the program (a Unix process id) if it still runs.
-# The dump goes to a file first: Wine processes it starts must not hold the test's output open.
+# The dump goes to a file, copied out as it grows: Wine processes it starts must not hold the
+# test's output open.
 watch() {
-    local program=$1 exe=$2
-    # Output nowhere: a timer left behind when the watch is ended keeps no pipe of CTest's open.
-    sleep $((dump_at - SECONDS)) >/dev/null 2>&1
+    local program=$1 exe=$2 timer
+    # Ended with the watch, so that no timer outlives the program.
+    sleep $((dump_at - SECONDS)) >/dev/null 2>&1 &
+    timer=$!
+    trap 'kill "$timer" 2>/dev/null; exit 0' TERM
+    wait "$timer"
+    trap - TERM
     kill -0 "$program" 2>/dev/null || return
     echo "wine-run: $exe still runs ${dump_margin} s before its time-out; what it is doing:" >&2
-    "$here/wine-dump.sh" "$program" "$exe" </dev/null >"$dump" 2>&1
-    cat "$dump" >&2
+    "$here/wine-dump.sh" "$program" "$exe" </dev/null >"$dump" 2>&1 &
+    local dumper=$!
+    # Copied as it grows: what is written before CTest's kill is in the test's output.
+    tail -n +1 -s 0.1 --pid="$dumper" -f "$dump" >&2
     echo "wine-run: end of the dump of $exe" >&2
 }
 
