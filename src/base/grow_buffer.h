@@ -15,6 +15,9 @@ struct GrowLimits {
     std::size_t first = 0;    // the first try (at least 1)
     std::size_t largest = 0;  // no try is larger; a call that needs more is given up on
     std::size_t margin = 0;   // added to a reported need: room for what appears meanwhile
+    // At most this many tries (0: as many as the sizes allow), for data that may grow between
+    // every two readings and is not chased for ever even below the largest size.
+    int tries = 0;
 };
 
 // What one try at a size says.
@@ -38,21 +41,21 @@ struct GrowResult {
 };
 
 // Calls `tryAt(size)` (which returns a TryResult) with growing sizes until a try fits or fails,
-// or the limit is reached: TooLarge then, with `size` the last size tried (0 when even the
-// first was over the limit).
+// or a limit is reached: TooLarge then, with `size` the last size tried (0 when even the first
+// was over the limit).
 template <typename TryAt>
 GrowResult GrowBuffer(const GrowLimits& limits, TryAt&& tryAt) {
     constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
     std::size_t size = std::max<std::size_t>(limits.first, 1);
     if (size > limits.largest) return {GrowResult::Kind::TooLarge, 0, 0};
-    for (;;) {
+    for (int tried = 1;; ++tried) {
         const TryResult result = tryAt(size);
         if (result.kind == TryResult::Kind::Fits)
             return {GrowResult::Kind::Fits, size, result.length};
         if (result.kind == TryResult::Kind::Failed) return {GrowResult::Kind::Failed, size, 0};
         // A need no larger than what was tried says nothing: double instead.
         const std::size_t needed = result.length > size ? result.length : 0;
-        if (size == limits.largest || needed > limits.largest)
+        if (size == limits.largest || needed > limits.largest || tried == limits.tries)
             return {GrowResult::Kind::TooLarge, size, 0};
         const std::size_t doubled = size > kMax / 2 ? kMax : size * 2;
         const std::size_t asked = needed > kMax - limits.margin ? kMax : needed + limits.margin;

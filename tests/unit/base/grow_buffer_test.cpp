@@ -85,6 +85,17 @@ TEST(GrowBuffer, StopsAtTheLimitAfterTryingTheLimitItself) {
     EXPECT_EQ(result.size, 1000u);  // the buffer holds the largest try, for callers that use it
 }
 
+TEST(GrowBuffer, StopsAfterItsTriesForDataThatGrowsBetweenEveryTwoReadings) {
+    std::vector<std::size_t> tries;
+    const GrowResult result = GrowBuffer(GrowLimits{100, 1 << 30, 0, 3}, [&](std::size_t size) {
+        tries.push_back(size);
+        return TryResult::TooSmall(size + 1);
+    });
+    EXPECT_EQ(result.kind, GrowResult::Kind::TooLarge);
+    EXPECT_EQ(tries, (std::vector<std::size_t>{100, 200, 400}));
+    EXPECT_EQ(result.size, 400u);
+}
+
 TEST(GrowBuffer, GivesUpAtOnceOnANeedBeyondTheLimit) {
     ScriptedCall call{5000};
     const GrowResult result = GrowBuffer(GrowLimits{100, 1000, 0}, call);

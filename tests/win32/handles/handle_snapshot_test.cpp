@@ -7,6 +7,7 @@
 #include <string>
 
 #include "scripted_nt_api.h"
+#include "sysinfo/win32/native_definitions.h"
 #include "support/holder_process.h"
 #include "sysinfo/win32/handle_access.h"
 #include "sysinfo/win32/handle_names.h"

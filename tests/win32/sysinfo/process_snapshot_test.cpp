@@ -8,7 +8,6 @@
 
 #include "support/holder_process.h"
 #include "sysinfo/win32/nt_api.h"
-#include "sysinfo/win32/wide_text.h"
 #include "sysinfo_test_tools.h"
 
 namespace vesperlin::win32 {
