@@ -55,8 +55,8 @@ bool GetThreadIdOfHandle(HANDLE handle, DWORD& threadId, DWORD owner) {
     BroughtHandle brought(handle, owner);
     if (!brought.Ok()) return false;
     THREAD_BASIC_INFORMATION info{};
-    if (NtApi.NtQueryInformationThread(brought.Get(), kThreadBasicInformation, &info,
-                                       sizeof(info), nullptr) != 0)
+    if (NtApi.NtQueryInformationThread(brought.Get(), kThreadBasicInformation, &info, sizeof(info),
+                                       nullptr) != 0)
         return false;
     threadId = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(info.ClientId.UniqueThread));
     return true;
