@@ -15,7 +15,7 @@
 #include "cli/json_text.h"
 #include "fakes/fake_system.h"
 #include "fuzz_support.h"
-#include "sysinfo/text.h"
+#include "base/text.h"
 
 using namespace vesperlin;
 using vesperlin::fuzz::FuzzInput;
@@ -218,7 +218,7 @@ class JsonReader {
                     } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
                         return false;  // half a pair names no character
                     }
-                    AppendUtf8(static_cast<char32_t>(unit), out);
+                    base::AppendUtf8(static_cast<char32_t>(unit), out);
                     break;
                 }
                 default:

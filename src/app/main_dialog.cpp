@@ -8,7 +8,7 @@
 #include "query/usage_query.h"
 #include "resource_ids.h"
 #include "sysinfo/platform_system.h"
-#include "sysinfo/win32/nt_api.h"
+#include "sysinfo/win32/token_privilege.h"
 
 namespace vesperlin::win32 {
 

@@ -9,7 +9,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
-#include "sysinfo/win32/nt_api.h"
+#include "sysinfo/win32/token_privilege.h"
 #else
 #include <signal.h>
 #include <unistd.h>

@@ -3,7 +3,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
-#include "sysinfo/win32/wide_text.h"
+#include "base/win32/wide_text.h"
 #else
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -44,7 +44,7 @@ bool StandardSink::Write(std::string_view text) {
             if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) {
                 Close();
             } else {
-                Fail(win32::SystemMessage(error));
+                Fail(base::SystemMessage(error));
             }
             return false;
         }

@@ -2,6 +2,7 @@
 // Drive-letter paths turned into the device paths under which the system names open files,
 // so that a requested path can be compared with the name of a handle. The platform's drive
 // table is reached through a lookup, so the translation itself runs and is tested anywhere.
+// Windows logic, in this portable folder only so that its tests and fuzzer run natively too.
 
 #include <functional>
 #include <string>

@@ -6,6 +6,8 @@
 //
 // The test never rejects a path that matches under the platform's ordinal case-insensitive
 // rule; it may admit one that does not, and the full name is then compared as always.
+//
+// Windows logic, in this portable folder only so that its tests and fuzzer run natively too.
 
 #include <cstddef>
 #include <cstdint>

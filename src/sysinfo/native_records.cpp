@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sysinfo/text.h"
+#include "base/text.h"
 
 namespace vesperlin {
 
@@ -61,7 +61,7 @@ std::string NarrowText(ByteSpan buffer, const TextSpan& text) {
     std::u16string units(text.units, u'\0');
     if (text.units != 0)
         std::memcpy(units.data(), buffer.data() + text.offset, text.units * sizeof(char16_t));
-    return NarrowFromUtf16(units.data(), units.size());
+    return base::Utf8FromUtf16(units.data(), units.size());
 }
 
 }  // namespace

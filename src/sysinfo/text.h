@@ -1,7 +1,7 @@
 #pragma once
-// The platform's 16-bit text turned into our 8-bit strings (the active code page, which our
-// manifest makes UTF-8). The native interfaces hand us UTF-16 as char16_t here; the Windows
-// layer passes wchar_t and UNICODE_STRING through the overloads in sysinfo/win32/wide_text.h.
+// The counted and NUL-terminated 16-bit text that the native records carry, turned into our
+// 8-bit text through the one converter (base/text.h). The Windows layer passes UNICODE_STRING
+// through the adapter in sysinfo/win32/wide_text.h.
 
 #include <cstddef>
 #include <cstdint>
@@ -16,15 +16,8 @@ struct CountedText16 {
     const char16_t* Buffer = nullptr;
 };
 
-// Appends the UTF-8 form of the code point `code` (at most U+10FFFF) to `out`.
-void AppendUtf8(char32_t code, std::string& out);
-
 // Number of code units before the first NUL, reading at most `maxUnits`.
 std::size_t BoundedLength16(const char16_t* text, std::size_t maxUnits);
-
-// Converts exactly `units` code units. A lone surrogate becomes U+FFFD, as the platform's own
-// conversion does, so that no invalid 8-bit sequence ever reaches a comparison.
-std::string NarrowFromUtf16(const char16_t* text, std::size_t units);
 
 // NUL-terminated text; a null pointer gives the empty string.
 void WideToNarrow(const char16_t* text, std::string& result);

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "base/win32/wide_text.h"
 #include "sysinfo/device_path.h"
 #include "sysinfo/file_use.h"
 #include "sysinfo/name_tail_filter.h"
 #include "sysinfo/win32/handle_snapshot.h"
-#include "sysinfo/win32/wide_text.h"
 
 namespace vesperlin::win32 {
 
@@ -43,7 +43,7 @@ class WindowsFileHandles : public FileHandleSnapshot {
         std::vector<std::u16string> names;
         for (const HandleTarget& target : targets)
             for (const std::string& name : WindowsHandleNames(target.deviceForm, target.fullPath)) {
-                const std::wstring wide = NarrowToWide(name);
+                const std::wstring wide = base::WideFromNarrow(name);
                 names.emplace_back(wide.begin(), wide.end());
             }
         filter = std::make_shared<const NameTailFilter>(names);

@@ -2,37 +2,37 @@
 
 #include <windows.h>
 
+#include "base/win32/wide_text.h"
+#include "base/grow_buffer.h"
 #include "sysinfo/device_path.h"
 #include "base/win32/unique_handle.h"
-#include "sysinfo/win32/wide_text.h"
 
 namespace vesperlin::win32 {
 
 namespace {
 
-// Final paths are at most as long as the longest path the system takes.
-constexpr DWORD kMaxFinalPathUnits = 1 << 16;
+// Final paths are at most as long as the longest path the system takes. A buffer that is too
+// small is answered with the size needed, its NUL included.
+constexpr base::GrowLimits kFinalPathLimits{MAX_PATH, 1 << 16, 0};
 
 bool QueryFinalPath(HANDLE file, DWORD flags, std::string& path) {
-    std::wstring buffer(MAX_PATH, L'\0');
-    while (buffer.size() <= kMaxFinalPathUnits) {
-        const DWORD length = GetFinalPathNameByHandleW(file, buffer.data(),
-                                                       static_cast<DWORD>(buffer.size()), flags);
-        if (length == 0) return false;
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            WideToNarrow(buffer.c_str(), path);
-            return true;
-        }
-        buffer.assign(static_cast<std::size_t>(length) + 1, L'\0');  // the size it needs
-    }
-    return false;
+    std::wstring buffer;
+    const base::GrowResult read = base::GrowBuffer(kFinalPathLimits, [&](std::size_t size) {
+        buffer.assign(size, L'\0');
+        const DWORD length =
+            GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(size), flags);
+        if (length == 0) return base::TryResult::Failed();
+        return length < size ? base::TryResult::Fits(length) : base::TryResult::TooSmall(length);
+    });
+    if (!read.Fits()) return false;
+    path = base::NarrowFromWide(std::wstring_view(buffer.data(), read.used));
+    return true;
 }
 
 // The extended-length form of a long full path: without it the wide calls stop at MAX_PATH
 // where long paths are not enabled system-wide.
 std::wstring OpenablePath(const std::string& fullPath) {
-    std::wstring wide = NarrowToWide(fullPath);
+    std::wstring wide = base::WideFromNarrow(fullPath);
     if (wide.size() < MAX_PATH || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
     if (wide.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + wide.substr(2);
     return L"\\\\?\\" + wide;

@@ -2,14 +2,14 @@
 
 #include <cstdio>
 
+#include "sysinfo/win32/handle_copy.h"
+#include "sysinfo/win32/native_definitions.h"
 #include "sysinfo/win32/nt_api.h"
 #include "sysinfo/win32/probe_pool.h"
 
 namespace vesperlin::win32 {
 
 namespace {
-
-constexpr ULONG kObjectNameInformation = 1;
 
 std::string FormatIdentifier(const char* format, DWORD identifier) {
     char text[32];

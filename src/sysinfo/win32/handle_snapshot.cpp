@@ -5,100 +5,77 @@
 #include <unordered_map>
 #include <utility>
 
+#include "base/grow_buffer.h"
+#include "base/win32/unique_handle.h"
 #include "sysinfo/native_records.h"
-#include "sysinfo/win32/handle_access.h"
+#include "sysinfo/win32/handle_copy.h"
+#include "sysinfo/win32/native_definitions.h"
 #include "sysinfo/win32/nt_api.h"
 #include "sysinfo/win32/object_types.h"
-#include "base/win32/unique_handle.h"
 
 namespace vesperlin::win32 {
 
 namespace {
 
-// The extended table: process identifiers and handle values at full width. The older class
-// 16 cuts both to 16 bits, which current systems exceed.
-constexpr ULONG kSystemExtendedHandleInformation = 64;
-constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
-
-constexpr ULONG kFirstTableLength = 8192;
-// Room for the rows that appear between the reading that reports a length and the next.
-constexpr ULONG kGrowthMargin = 256 * sizeof(SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX);
-constexpr ULONG kLargestTable = 1024u * 1024u * 1024u;
-// A busy system may grow its table between every two readings; we do not chase it forever.
-constexpr int kTableAttempts = 8;
-
-static_assert(offsetof(SYSTEM_HANDLE_INFORMATION_EX, Handles) == kHandleTableHeaderSize);
-static_assert(sizeof(SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX) == kHandleTableRowSize);
+// The table starts small; room for the rows that appear between the reading that reports a
+// length and the next is added to that length. Wine reports 0 for a buffer too small for the
+// header, which the grow helper does not take for a length. A busy system may grow its table
+// between every two readings; we do not chase it for ever.
+constexpr base::GrowLimits kTableLimits{8192, std::size_t{1} << 30,
+                                        256 * sizeof(SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX), 8};
 
 }  // namespace
 
 bool ReadSystemHandleTable(std::vector<HandleEntry>& rows) {
     rows.clear();
     if (!ntApiBound) return false;
-    ULONG length = kFirstTableLength;
-    for (int attempt = 0; attempt < kTableAttempts; ++attempt) {
-        base::UniqueVirtualMemory buffer(VirtualAlloc(nullptr, length, MEM_COMMIT, PAGE_READWRITE));
-        if (!buffer) return false;
+    base::UniqueVirtualMemory buffer;
+    const base::GrowResult read = base::GrowBuffer(kTableLimits, [&](std::size_t size) {
+        buffer.reset(VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+        if (!buffer) return base::TryResult::Failed();
         ULONG needed = 0;
-        const NTSTATUS status = NtApi.NtQuerySystemInformation(kSystemExtendedHandleInformation,
-                                                               buffer.get(), length, &needed);
-        if (status == kInfoLengthMismatch) {
-            // Wine reports 0 for a buffer too small for the header; never trust a length that
-            // does not exceed what we gave.
-            const ULONG next = needed > length ? needed + kGrowthMargin : length * 2;
-            if (next > kLargestTable || next < length) return false;
-            length = next;
-            continue;
-        }
-        if (status != 0) return false;
-        // A count that claims more rows than the reply holds ends the walk at the reply's end.
-        const ByteSpan table(static_cast<const std::uint8_t*>(buffer.get()), length);
-        std::size_t count = 0;
-        if (!CountHandleTableRows(table, count)) return false;
-        rows.reserve(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            const HandleTableRow row = ReadHandleTableRow(table, i);
-            HandleEntry entry;
-            entry.ProcessId = static_cast<DWORD>(row.UniqueProcessId);
-            entry.HandleValue = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(row.HandleValue));
-            entry.GrantedAccess = row.GrantedAccess;
-            entry.ObjectTypeIndex = row.ObjectTypeIndex;
-            rows.push_back(entry);
-        }
-        return true;
+        const NTSTATUS status = NtApi.NtQuerySystemInformation(
+            kSystemExtendedHandleInformation, buffer.get(), static_cast<ULONG>(size), &needed);
+        if (status == kStatusInfoLengthMismatch) return base::TryResult::TooSmall(needed);
+        return status == 0 ? base::TryResult::Fits(size) : base::TryResult::Failed();
+    });
+    if (!read.Fits()) return false;
+    // A count that claims more rows than the reply holds ends the walk at the reply's end.
+    const ByteSpan table(static_cast<const std::uint8_t*>(buffer.get()), read.size);
+    std::size_t count = 0;
+    if (!CountHandleTableRows(table, count)) return false;
+    rows.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const HandleTableRow row = ReadHandleTableRow(table, i);
+        HandleEntry entry;
+        entry.ProcessId = static_cast<DWORD>(row.UniqueProcessId);
+        entry.HandleValue = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(row.HandleValue));
+        entry.GrantedAccess = row.GrantedAccess;
+        entry.ObjectTypeIndex = row.ObjectTypeIndex;
+        rows.push_back(entry);
     }
-    return false;
+    return true;
 }
 
 // What one snapshot opened: each owner once, and the copies made to learn types that its
 // entries keep for naming (one per entry, or null).
 class SnapshotSources {
   public:
-    SnapshotSources() = default;
-    SnapshotSources(const SnapshotSources&) = delete;
-    SnapshotSources& operator=(const SnapshotSources&) = delete;
-    ~SnapshotSources() {
-        for (auto& [processId, process] : owners)
-            if (process) CloseHandle(process);
-        for (HANDLE copy : copies)
-            if (copy) CloseHandle(copy);
-    }
     // Null when the owner cannot be opened (asked once; the answer is kept).
     HANDLE Owner(DWORD processId) {
         auto found = owners.find(processId);
-        if (found != owners.end()) return found->second;
-        HANDLE process = OpenProcessForDuplicate(processId);
+        if (found != owners.end()) return found->second.get();
+        base::UniqueProcess process = OpenProcessForDuplicate(processId);
         if (!process && GetLastError() == ERROR_ACCESS_DENIED) denied.push_back(processId);
-        owners.emplace(processId, process);
-        return process;
+        return owners.emplace(processId, std::move(process)).first->second.get();
     }
     // Owners we were not allowed to open: their handles stay unseen.
     const std::vector<DWORD>& Denied() const { return denied; }
 
-    std::vector<HANDLE> copies;
+    std::vector<base::UniqueKernelHandle> copies;
 
   private:
-    std::unordered_map<DWORD, HANDLE> owners;
+    std::unordered_map<DWORD, base::UniqueProcess> owners;
     std::vector<DWORD> denied;
 };
 
@@ -125,9 +102,6 @@ class TypeLearning {
         : table(table), typeFilter(typeFilter), sources(sources) {}
     TypeLearning(const TypeLearning&) = delete;
     TypeLearning& operator=(const TypeLearning&) = delete;
-    ~TypeLearning() {
-        for (auto& [row, copy] : kept) CloseHandle(copy);
-    }
 
     // With `ownOnly`, only our own handles are asked (Unknown when there is none). A copy made
     // to learn a type that turns out to be the filtered one is kept (by row), so that no
@@ -176,11 +150,11 @@ class TypeLearning {
         return ReadCopied(row, typeName) && typeName == typeFilter;
     }
 
-    // The copy kept for a row, taken over by the caller (null when there is none).
-    HANDLE TakeCopy(std::size_t row) {
+    // The copy kept for a row, taken over by the caller (empty when there is none).
+    base::UniqueKernelHandle TakeCopy(std::size_t row) {
         auto found = kept.find(row);
-        if (found == kept.end()) return nullptr;
-        HANDLE copy = found->second;
+        if (found == kept.end()) return base::UniqueKernelHandle();
+        base::UniqueKernelHandle copy = std::move(found->second);
         kept.erase(found);
         return copy;
     }
@@ -190,13 +164,10 @@ class TypeLearning {
         const HandleEntry& entry = table[row];
         HANDLE owner = sources.Owner(entry.ProcessId);
         if (!owner) return false;
-        HANDLE copy = DuplicateIntoSelf(owner, entry.HandleValue);
+        base::UniqueKernelHandle copy = DuplicateIntoSelf(owner, entry.HandleValue);
         if (!copy) return false;
-        const bool read = QueryLocalObjectTypeName(copy, typeName);
-        if (read && typeName == typeFilter)
-            kept.emplace(row, copy);
-        else
-            CloseHandle(copy);
+        const bool read = QueryLocalObjectTypeName(copy.get(), typeName);
+        if (read && typeName == typeFilter) kept.emplace(row, std::move(copy));
         return read;
     }
 
@@ -204,7 +175,7 @@ class TypeLearning {
     const std::string& typeFilter;
     SnapshotSources& sources;
     const DWORD self = GetCurrentProcessId();
-    std::unordered_map<std::size_t, HANDLE> kept;
+    std::unordered_map<std::size_t, base::UniqueKernelHandle> kept;
 };
 
 }  // namespace
@@ -283,7 +254,7 @@ std::vector<ProbeItem> HandleSnapshot::TakeProbeItems(std::shared_ptr<const void
     items.reserve(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const HandleEntry& entry = entries[i];
-        if (HANDLE copy = std::exchange(sources->copies[i], nullptr)) {
+        if (HANDLE copy = sources->copies[i].release()) {
             items.push_back({nullptr, copy, true});
         } else if (entry.ProcessId == self) {
             items.push_back({nullptr, entry.HandleValue, false});

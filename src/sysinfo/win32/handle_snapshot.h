@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,36 +19,6 @@ struct HandleEntry {
     ACCESS_MASK GrantedAccess = 0;
     USHORT ObjectTypeIndex = 0;  // the kernel's own index; differs between systems
 };
-
-// The platform's 64-bit records of the extended handle table (information class 64).
-struct SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX {
-    PVOID Object;
-    ULONG_PTR UniqueProcessId;
-    ULONG_PTR HandleValue;
-    ULONG GrantedAccess;
-    USHORT CreatorBackTraceIndex;
-    USHORT ObjectTypeIndex;
-    ULONG HandleAttributes;
-    ULONG Reserved;
-};
-
-struct SYSTEM_HANDLE_INFORMATION_EX {
-    ULONG_PTR NumberOfHandles;
-    ULONG_PTR Reserved;
-    SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX Handles[1];
-};
-
-#ifdef _WIN64
-static_assert(sizeof(SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX) == 40);
-static_assert(offsetof(SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX, UniqueProcessId) == 8);
-static_assert(offsetof(SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX, HandleValue) == 16);
-static_assert(offsetof(SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX, GrantedAccess) == 24);
-static_assert(offsetof(SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX, CreatorBackTraceIndex) == 28);
-static_assert(offsetof(SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX, ObjectTypeIndex) == 30);
-static_assert(offsetof(SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX, HandleAttributes) == 32);
-static_assert(offsetof(SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX, Reserved) == 36);
-static_assert(offsetof(SYSTEM_HANDLE_INFORMATION_EX, Handles) == 16);
-#endif
 
 class SnapshotSources;  // what a snapshot opened, and its entries still need
 

@@ -14,9 +14,9 @@
 #include <system_error>
 #include <thread>
 
+#include "base/win32/wide_text.h"
 #include "sysinfo/win32/process_snapshot.h"
 #include "base/win32/unique_handle.h"
-#include "sysinfo/win32/wide_text.h"
 
 namespace vesperlin::win32 {
 
@@ -103,7 +103,7 @@ bool ListMappedFileNames(HANDLE process, const NameTailFilter* filter,
                 (!filter ||
                  filter->Admits(reinterpret_cast<const char16_t*>(name.data()), units))) {
                 name[units] = L'\0';
-                WideToNarrow(name.c_str(), narrow);
+                narrow = base::NarrowFromWide(name.c_str());
                 if (std::find(names.begin(), names.end(), narrow) == names.end())
                     names.push_back(narrow);
             }

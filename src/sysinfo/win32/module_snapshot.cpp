@@ -2,19 +2,22 @@
 
 #include <psapi.h>
 
+#include "base/win32/wide_text.h"
+#include "base/grow_buffer.h"
 #include "sysinfo/win32/process_snapshot.h"
 #include "base/win32/unique_handle.h"
-#include "sysinfo/win32/wide_text.h"
 
 namespace vesperlin::win32 {
 
 namespace {
 
-// Modules loaded between our two EnumProcessModules calls make the array too small; after
-// this many rounds we list what the array holds.
-constexpr int kMaxEnumRounds = 4;
-// GetModuleFileNameExW cuts silently; a path that still fills this much is given up on.
-constexpr DWORD kMaxPathUnits = 1 << 16;
+// In array entries: modules loaded between our EnumProcessModules calls make the array too
+// small; after this many rounds, or at this many modules, we list what the array holds.
+constexpr base::GrowLimits kModuleLimits{0, 1 << 16, 16, 4};
+// GetModuleFileNameExW cuts silently; a path that still fills the largest buffer is given up
+// on.
+constexpr std::size_t kFirstPathUnits = MAX_PATH;
+constexpr std::size_t kMaxPathUnits = 1 << 16;
 
 template <typename Fn>
 Fn As(FARPROC entry) {
@@ -105,18 +108,21 @@ void ModuleSnapshot::ListProcessModules(DWORD processId) {
     }
     DWORD needed = 0;
     if (!api.EnumModules(process.get(), nullptr, 0, &needed)) return;
+    base::GrowLimits limits = kModuleLimits;
+    limits.first = needed / sizeof(HMODULE);
     std::vector<HMODULE> modules;
-    DWORD reported = needed;
-    for (int round = 0; round < kMaxEnumRounds; ++round) {
-        modules.resize(reported / sizeof(HMODULE));
-        const auto bytes = static_cast<DWORD>(modules.size() * sizeof(HMODULE));
-        if (!api.EnumModules(process.get(), modules.data(), bytes, &reported)) return;
-        if (reported <= bytes) {
-            modules.resize(reported / sizeof(HMODULE));
-            break;
-        }
-        // More modules than room: the array holds the first ones; go round for the rest.
-    }
+    const base::GrowResult listed = base::GrowBuffer(limits, [&](std::size_t count) {
+        modules.resize(count);
+        const auto bytes = static_cast<DWORD>(count * sizeof(HMODULE));
+        DWORD reported = 0;
+        if (!api.EnumModules(process.get(), modules.data(), bytes, &reported))
+            return base::TryResult::Failed();
+        if (reported <= bytes) return base::TryResult::Fits(reported / sizeof(HMODULE));
+        return base::TryResult::TooSmall(reported / sizeof(HMODULE));
+    });
+    if (listed.kind == base::GrowResult::Kind::Failed) return;
+    // Still more modules than room: the array holds the first ones.
+    modules.resize(listed.Fits() ? listed.used : listed.size);
     for (HMODULE module : modules) {
         ModuleEntry entry;
         if (!ReadModulePath(process.get(), module, entry.Path)) continue;
@@ -130,17 +136,18 @@ bool ModuleSnapshot::ReadModulePath(HANDLE process, HMODULE module, std::string&
     // The wide call: the 8-bit one converts with the system's code page, which need not be ours.
     // It cuts a long path to the buffer and still succeeds; a result that fills the buffer may
     // have been cut, so ask again with more room.
-    for (DWORD size = MAX_PATH; size <= kMaxPathUnits; size *= 2) {
-        std::wstring buffer(size, L'\0');
-        const DWORD length = api.getModuleFileNameExW(process, module, buffer.data(), size);
-        if (length == 0) return false;
-        if (length < size - 1) {
-            buffer.resize(length);
-            WideToNarrow(buffer.c_str(), path);
-            return true;
-        }
-    }
-    return false;
+    std::wstring buffer;
+    const base::GrowResult read = base::GrowBuffer(
+        base::GrowLimits{kFirstPathUnits, kMaxPathUnits, 0}, [&](std::size_t size) {
+            buffer.assign(size, L'\0');
+            const DWORD length =
+                api.getModuleFileNameExW(process, module, buffer.data(), static_cast<DWORD>(size));
+            if (length == 0) return base::TryResult::Failed();
+            return length < size - 1 ? base::TryResult::Fits(length) : base::TryResult::TooSmall();
+        });
+    if (!read.Fits()) return false;
+    path = base::NarrowFromWide(std::wstring_view(buffer.data(), read.used));
+    return true;
 }
 
 }  // namespace vesperlin::win32

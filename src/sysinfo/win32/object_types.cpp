@@ -2,7 +2,10 @@
 
 #include <cstddef>
 
+#include "base/grow_buffer.h"
 #include "sysinfo/native_records.h"
+#include "sysinfo/win32/handle_copy.h"
+#include "sysinfo/win32/native_definitions.h"
 #include "sysinfo/win32/nt_api.h"
 
 namespace vesperlin::win32 {
@@ -37,44 +40,34 @@ const char* const ObjectTypeNames[ObjectTypeCount] = {"",
 
 namespace {
 
-constexpr ULONG kObjectTypeInformation = 2;
-constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
-constexpr NTSTATUS kBufferOverflow = static_cast<NTSTATUS>(0x80000005L);
-constexpr NTSTATUS kBufferTooSmall = static_cast<NTSTATUS>(0xC0000023L);
-
-constexpr ULONG kFirstReplyLength = 8192;
 // Names are counted strings of at most 64 KiB; anything asking for much more is not a name.
-constexpr ULONG kLargestReply = 1024 * 1024;
-constexpr int kReplyAttempts = 4;
-
-// Class 2's reply begins with the type name's counted string; the counters after it are not
-// read.
-static_assert(sizeof(UNICODE_STRING) == kCountedTextRecordSize);
+constexpr base::GrowLimits kReplyLimits{8192, 1024 * 1024, 256, 4};
 
 }  // namespace
 
 bool ObjectReplyTooSmall(NTSTATUS status) {
-    return status == kInfoLengthMismatch || status == kBufferOverflow || status == kBufferTooSmall;
+    return status == kStatusInfoLengthMismatch || status == kStatusBufferOverflow ||
+           status == kStatusBufferTooSmall;
 }
 
 bool QueryObjectInformation(HANDLE local, ULONG infoClass, ObjectReply& reply) {
-    ULONG length = kFirstReplyLength;
-    for (int attempt = 0; attempt < kReplyAttempts; ++attempt) {
-        // A reply reused across queries keeps its storage; only growth reallocates.
-        const std::size_t words = (length + sizeof(ULONG_PTR) - 1) / sizeof(ULONG_PTR);
-        if (reply.storage.size() < words) reply.storage.resize(words);
-        reply.length = length;
-        ULONG needed = 0;
-        const NTSTATUS status =
-            NtApi.NtQueryObject(local, infoClass, reply.storage.data(), length, &needed);
-        if (status == 0) return true;
-        if (!ObjectReplyTooSmall(status)) return false;
-        // A reported length of 0, or one no larger than what we gave, is not to be trusted.
-        const ULONG next = needed > length ? needed + 256 : length * 2;
-        if (next > kLargestReply) return false;
-        length = next;
-    }
-    return false;
+    return base::GrowBuffer(kReplyLimits,
+                            [&](std::size_t size) {
+                                // A reply reused across queries keeps its storage; only growth
+                                // reallocates.
+                                const std::size_t words =
+                                    (size + sizeof(ULONG_PTR) - 1) / sizeof(ULONG_PTR);
+                                if (reply.storage.size() < words) reply.storage.resize(words);
+                                reply.length = static_cast<ULONG>(size);
+                                ULONG needed = 0;
+                                const NTSTATUS status = NtApi.NtQueryObject(
+                                    local, infoClass, reply.storage.data(), reply.length, &needed);
+                                if (status == 0) return base::TryResult::Fits(size);
+                                if (ObjectReplyTooSmall(status))
+                                    return base::TryResult::TooSmall(needed);
+                                return base::TryResult::Failed();
+                            })
+        .Fits();
 }
 
 bool ReadCountedReplyText(const ObjectReply& reply, std::string& narrow) {

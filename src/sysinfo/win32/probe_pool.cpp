@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "sysinfo/win32/handle_access.h"
+#include "sysinfo/win32/handle_copy.h"
 #include "sysinfo/win32/nt_api.h"
 #include "sysinfo/win32/probe_records.h"
 #include "base/win32/unique_handle.h"
@@ -65,12 +66,12 @@ constexpr LONG kAwaitAhead = 32;
 struct ProbePool::Worker {
     enum class Phase { Empty, Running, Dying, Lost };
     Phase phase = Phase::Empty;
-    HANDLE thread = nullptr;
-    LONG job = -1;            // Dying, Lost: the job it was marked to end on
-    LONGLONG since = 0;       // Running: when it was started; Dying: when it was marked
-    LONGLONG idleSeen = 0;    // Running: when it was first seen between jobs (0: at work)
-    bool counted = true;      // Running: one of the pool's workers (false once slow to start)
-    bool terminated = false;  // Dying: TerminateThread has been called
+    base::UniqueThread thread;  // the thread itself never uses its handle
+    LONG job = -1;              // Dying, Lost: the job it was marked to end on
+    LONGLONG since = 0;         // Running: when it was started; Dying: when it was marked
+    LONGLONG idleSeen = 0;      // Running: when it was first seen between jobs (0: at work)
+    bool counted = true;        // Running: one of the pool's workers (false once slow to start)
+    bool terminated = false;    // Dying: TerminateThread has been called
 };
 
 bool SingleProbeItem(HANDLE handle, DWORD owner, ProbeItem& item,
@@ -130,7 +131,7 @@ ProbePool::ProbePool(std::vector<ProbeItem> requests, ProbePoolOptions givenOpti
     // because its worker ended before it took the copy.
     s.closesCapacity = s.count + static_cast<LONG>(s.slotCount) + 16;
     s.closes.reset(new PVOID[static_cast<std::size_t>(s.closesCapacity)]());
-    s.progress = probeThreadCalls.createEvent(nullptr, FALSE, FALSE, nullptr);
+    s.progress.reset(probeThreadCalls.createEvent(nullptr, FALSE, FALSE, nullptr));
     if (!ntApiBound) GiveUpOnUnclaimed();
 }
 
@@ -183,14 +184,14 @@ bool ProbePool::StartWorkers(bool stopping) {
         Slot& slot = s.slots[at];
         slot.state = kIdle;
         slot.jobsBegun = 0;
-        HANDLE thread =
+        base::UniqueThread thread(
             probeThreadCalls.createThread(nullptr, kProbeStackReserve, FileNameProbeWorker, &slot,
-                                          STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+                                          STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
         if (!thread) break;
         ++handlePassCounters.threadsCreated;
         *empty = Worker{};
         empty->phase = Worker::Phase::Running;
-        empty->thread = thread;
+        empty->thread = std::move(thread);
         empty->since = Ticks();
         ++counted;
         ++running;
@@ -223,7 +224,7 @@ void ProbePool::TerminateIfBlocked(std::size_t at, LONGLONG now, bool stopping) 
     if (state < 0 || !(state & kInQuery)) return;
     const LONGLONG since = stopping ? Fetch(slot.queryStartedAt) : worker.since;
     if (now - since < kBlockedForEndMs * ticksPerMs) return;
-    TerminateThread(worker.thread, 0);
+    TerminateThread(worker.thread.get(), 0);
     ++handlePassCounters.threadsTerminated;
     worker.terminated = true;
 }
@@ -258,10 +259,9 @@ void ProbePool::CheckEnded(std::size_t at, LONGLONG now, bool stopping) {
         // Starting, between two jobs or ending: never terminated, only asked whether it ended.
         if (worker.idleSeen == 0) worker.idleSeen = now;
         if (!stopping && now - worker.idleSeen < kIdleCheckMs * ticksPerMs) return;
-        if (probeThreadCalls.waitForThread(worker.thread, 0) == WAIT_OBJECT_0) {
+        if (probeThreadCalls.waitForThread(worker.thread.get(), 0) == WAIT_OBJECT_0) {
             const bool beganNothing = Fetch(slot.jobsBegun) == 0;
-            CloseHandle(worker.thread);
-            worker = Worker{};
+            worker = Worker{};  // closes its thread handle
             // Ended without taking anything while items were waiting: it died starting.
             if (beganNothing && !Fetch(s.stop) && Fetch(s.next) < s.count) ++failedStarts;
             return;
@@ -272,7 +272,7 @@ void ProbePool::CheckEnded(std::size_t at, LONGLONG now, bool stopping) {
             ++failedStarts;
         }
         if (stopping && now - stoppedAt >= kEndWaitMs * ticksPerMs) {
-            CloseHandle(worker.thread);  // the thread itself never uses its handle
+            worker.thread.reset();
             worker.phase = Worker::Phase::Lost;
             worker.job = -1;
         }
@@ -280,7 +280,7 @@ void ProbePool::CheckEnded(std::size_t at, LONGLONG now, bool stopping) {
     }
     if (worker.phase != Worker::Phase::Dying) return;
     if (!worker.terminated) TerminateIfBlocked(at, now, stopping);
-    const bool ended = probeThreadCalls.waitForThread(worker.thread, 0) == WAIT_OBJECT_0;
+    const bool ended = probeThreadCalls.waitForThread(worker.thread.get(), 0) == WAIT_OBJECT_0;
     if (worker.job < s.count && !decided[worker.job]) {
         // What it really did: an item it finished before it stopped keeps its answer.
         if (Fetch(s.items[worker.job].state) == kFinished)
@@ -290,12 +290,11 @@ void ProbePool::CheckEnded(std::size_t at, LONGLONG now, bool stopping) {
     }
     if (ended) {
         AfterEnd(at);
-        CloseHandle(worker.thread);
-        worker = Worker{};
+        worker = Worker{};  // closes its thread handle
         return;
     }
     if (now - worker.since >= (stopping ? kEndWaitWhenStoppedMs : kEndWaitMs) * ticksPerMs) {
-        CloseHandle(worker.thread);
+        worker.thread.reset();
         worker.phase = Worker::Phase::Lost;
     }
 }
@@ -351,7 +350,7 @@ ProbeOutcome ProbePool::Await(std::size_t index) {
             const DWORD wait = static_cast<DWORD>(
                 std::clamp<LONGLONG>(left / ticksPerMs + 1, 1, kWatchIntervalMs));
             if (s.progress)
-                WaitForSingleObject(s.progress, wait);
+                WaitForSingleObject(s.progress.get(), wait);
             else
                 Sleep(wait);
         }
@@ -454,7 +453,7 @@ ProbePool::~ProbePool() {
     }
     for (const FileNameProbe& item : shared->items)
         handlePassCounters.handlesCopied += static_cast<std::size_t>(item.copied);
-    if (shared->progress) CloseHandle(shared->progress);
+    // Every worker is confirmed ended: the shared records go now, the progress event with them.
 }
 
 }  // namespace vesperlin::win32

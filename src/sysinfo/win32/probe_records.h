@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/win32/unique_handle.h"
 #include "sysinfo/name_tail_filter.h"
 #include "sysinfo/win32/probe_pool.h"
 
@@ -83,10 +84,12 @@ struct ProbePool::Shared {
     bool largeReplies = false;
     std::shared_ptr<const NameTailFilter> filter;
     std::shared_ptr<const void> keepAlive;
-    LONG next = 0;              // the next item to take
-    LONG stop = 0;              // take no more items (closes are still taken)
-    LONG awaited = -1;          // the item the caller waits for
-    HANDLE progress = nullptr;  // set when the awaited item is done; null: the caller polls
+    LONG next = 0;      // the next item to take
+    LONG stop = 0;      // take no more items (closes are still taken)
+    LONG awaited = -1;  // the item the caller waits for
+    // Set when the awaited item is done; empty: the caller polls. Owned here, so that it goes
+    // with the records, or stays open with them while a worker may still set it.
+    base::UniqueEvent progress;
     std::unique_ptr<Slot[]> slots;
     std::size_t slotCount = 0;
     std::unique_ptr<ULONG_PTR[]> replies;  // every slot's object name reply

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "sysinfo/native_records.h"
+#include "sysinfo/win32/native_definitions.h"
 #include "sysinfo/win32/nt_api.h"
 #include "sysinfo/win32/object_types.h"
 
@@ -13,8 +14,6 @@ using namespace probe;
 
 namespace {
 
-constexpr ULONG kFileNameInformation = 9;
-constexpr ULONG kObjectNameInformation = 1;
 constexpr ULONG kProbeReplyLength = 4096;
 
 // Whether the path a finished probe read may belong to a looked-for file. A probe that failed,
@@ -168,7 +167,7 @@ DWORD WINAPI FileNameProbeWorker(LPVOID parameter) {
         HANDLE done = nullptr;
         if (item.name != kNameAgain) std::swap(done, item.copy);
         InterlockedExchange(&item.state, kFinished);
-        if (shared->progress && Fetch(shared->awaited) == index) SetEvent(shared->progress);
+        if (shared->progress && Fetch(shared->awaited) == index) SetEvent(shared->progress.get());
         if (done) CloseHandle(done);
         steps.End();
     }

@@ -2,6 +2,9 @@
 
 #include <vector>
 
+#include "base/win32/wide_text.h"
+#include "base/grow_buffer.h"
+#include "sysinfo/win32/native_definitions.h"
 #include "sysinfo/win32/nt_api.h"
 #include "base/win32/unique_handle.h"
 #include "sysinfo/win32/wide_text.h"
@@ -10,16 +13,14 @@ namespace vesperlin::win32 {
 
 namespace {
 
-// NtQueryInformationProcess's class for the command line (Windows 8.1 and later; Wine has it
-// too): the answer is one UNICODE_STRING followed by its text.
-constexpr ULONG kProcessCommandLineInformation = 60;
-constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
-constexpr NTSTATUS kBufferTooSmall = static_cast<NTSTATUS>(0xC0000023);
+// Program paths may be long paths; the call does not say how long, so the buffer doubles.
+constexpr base::GrowLimits kProgramPathLimits{1024, 1 << 16, 0};
+// A command line is at most 32767 characters; its answer reports the length it needs.
+constexpr base::GrowLimits kCommandLineLimits{4096, 1 << 20, 0, 4};
 
 std::string AccountOf(HANDLE process) {
-    HANDLE rawToken = nullptr;
-    if (!OpenProcessToken(process, TOKEN_QUERY, &rawToken)) return std::string();
-    base::UniqueKernelHandle token(rawToken);
+    base::UniqueToken token;
+    if (!OpenProcessToken(process, TOKEN_QUERY, token.put())) return std::string();
     DWORD size = 0;
     GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
     if (size == 0) return std::string();
@@ -32,25 +33,23 @@ std::string AccountOf(HANDLE process) {
     SID_NAME_USE use;
     if (!LookupAccountSidW(nullptr, user->User.Sid, name, &nameLength, domain, &domainLength, &use))
         return std::string();
-    std::string account, domainText;
-    WideToNarrow(name, account);
-    WideToNarrow(domain, domainText);
+    const std::string account = base::NarrowFromWide(name);
+    const std::string domainText = base::NarrowFromWide(domain);
     return domainText.empty() ? account : domainText + "\\" + account;
 }
 
 std::string ProgramOf(HANDLE process) {
-    std::vector<wchar_t> path(1024);
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        DWORD length = static_cast<DWORD>(path.size());
-        if (QueryFullProcessImageNameW(process, 0, path.data(), &length)) {
-            std::string program;
-            WideToNarrow(std::wstring(path.data(), length).c_str(), program);
-            return program;
-        }
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
-        path.resize(path.size() * 4);
-    }
-    return std::string();
+    std::vector<wchar_t> path;
+    const base::GrowResult read = base::GrowBuffer(kProgramPathLimits, [&](std::size_t size) {
+        path.resize(size);
+        auto length = static_cast<DWORD>(size);
+        if (QueryFullProcessImageNameW(process, 0, path.data(), &length))
+            return base::TryResult::Fits(length);
+        if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) return base::TryResult::TooSmall();
+        return base::TryResult::Failed();
+    });
+    if (!read.Fits()) return std::string();
+    return base::NarrowFromWide(std::wstring_view(path.data(), read.used));
 }
 
 // The command line from the process's own parameters block, for systems without class 60
@@ -59,7 +58,7 @@ std::string ProgramOf(HANDLE process) {
 std::string CommandLineFromPeb(HANDLE process) {
     PROCESS_BASIC_INFORMATION basic{};
     ULONG length = 0;
-    if (NtApi.NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof basic,
+    if (NtApi.NtQueryInformationProcess(process, kProcessBasicInformation, &basic, sizeof basic,
                                         &length) < 0 ||
         basic.PebBaseAddress == nullptr)
         return std::string();
@@ -77,32 +76,33 @@ std::string CommandLineFromPeb(HANDLE process) {
     if (!ReadProcessMemory(process, line.Buffer, text.data(), line.Length, &read) ||
         read != line.Length)
         return std::string();
-    std::string narrow;
-    WideToNarrow(text.data(), narrow);
-    return narrow;
+    return base::NarrowFromWide(text.data());
 }
 
 std::string CommandLineOf(HANDLE process) {
     if (!NtApi.NtQueryInformationProcess) return std::string();
-    std::vector<unsigned char> buffer(4096);
-    for (int attempt = 0; attempt < 4; ++attempt) {
+    std::vector<unsigned char> buffer;
+    const base::GrowResult read = base::GrowBuffer(kCommandLineLimits, [&](std::size_t size) {
+        buffer.resize(size);
         ULONG needed = 0;
         const NTSTATUS status =
             NtApi.NtQueryInformationProcess(process, kProcessCommandLineInformation, buffer.data(),
-                                            static_cast<ULONG>(buffer.size()), &needed);
-        if (status >= 0) {
-            const auto* text = reinterpret_cast<const UNICODE_STRING*>(buffer.data());
-            // The text must lie inside the answer: a reply is walked with its bounds checked.
-            const auto* begin = reinterpret_cast<const unsigned char*>(text->Buffer);
-            if (text->Buffer == nullptr || text->Length == 0 || begin < buffer.data() ||
-                begin + text->Length > buffer.data() + buffer.size())
-                break;
+                                            static_cast<ULONG>(size), &needed);
+        if (status >= 0) return base::TryResult::Fits(size);
+        if (status == kStatusInfoLengthMismatch || status == kStatusBufferTooSmall)
+            return base::TryResult::TooSmall(needed);
+        return base::TryResult::Failed();
+    });
+    if (read.Fits()) {
+        const auto* text = reinterpret_cast<const UNICODE_STRING*>(buffer.data());
+        // The text must lie inside the answer: a reply is walked with its bounds checked.
+        const auto* begin = reinterpret_cast<const unsigned char*>(text->Buffer);
+        if (text->Buffer != nullptr && text->Length != 0 && begin >= buffer.data() &&
+            begin + text->Length <= buffer.data() + buffer.size()) {
             std::string line;
             CountedWideToNarrow(text, line);
             return line;
         }
-        if (status != kInfoLengthMismatch && status != kBufferTooSmall) break;
-        buffer.resize(needed > buffer.size() ? needed : buffer.size() * 4);
     }
     return CommandLineFromPeb(process);
 }

@@ -1,26 +1,24 @@
 #include "sysinfo/win32/process_snapshot.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
+#include "base/grow_buffer.h"
 #include "sysinfo/native_records.h"
+#include "sysinfo/win32/native_definitions.h"
 #include "sysinfo/win32/nt_api.h"
 
 namespace vesperlin::win32 {
 
 namespace {
 
-constexpr ULONG kSystemProcessInformation = 5;
-constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
 constexpr std::size_t kInitialBytes = 0x20000;
 // A list that outgrows this many attempts, or this size, is not a process list we can read.
+// The margin is room for the processes that start between the reading that reports a length
+// and the next.
 constexpr int kMaxAttempts = 8;
 constexpr std::size_t kMaxBytes = std::size_t{256} << 20;
-
-static_assert(sizeof(SYSTEM_PROCESS_INFORMATION) == kProcessRecordSize);
-static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, ImageName) == kProcessImageNameOffset);
-static_assert(offsetof(SYSTEM_PROCESS_INFORMATION, UniqueProcessId) == kProcessIdOffset);
+constexpr std::size_t kGrowthMargin = 0x10000;
 
 }  // namespace
 
@@ -47,33 +45,35 @@ bool ProcessSnapshot::Refresh() {
         messages.Show("Couldn't create memory buffer.");
         return false;
     }
-    // The list grows while we read it: retry with a larger buffer, trusting the reported
-    // length only when it is larger than what we already tried.
-    ULONG written = 0;
-    NTSTATUS status = kInfoLengthMismatch;
-    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-        written = 0;
-        status = NtApi.NtQuerySystemInformation(kSystemProcessInformation, buffer.get(),
-                                                static_cast<ULONG>(bufferSize), &written);
-        if (status != kInfoLengthMismatch) break;
-        std::size_t next = bufferSize * 2;
-        if (written > bufferSize)
-            next = std::max(next, std::size_t{written} + std::size_t{written} / 4);
-        if (next > kMaxBytes) break;
-        if (!Allocate(next)) {
-            messages.Show("Couldn't create memory buffer.");
-            // Keep a buffer for the next Refresh if the platform still gives one.
-            Allocate(kInitialBytes);
-            return false;
-        }
+    // The list grows while we read it: retry with a larger buffer, which is kept for the
+    // next Refresh.
+    bool refused = false;
+    const base::GrowResult read = base::GrowBuffer(
+        base::GrowLimits{bufferSize, kMaxBytes, kGrowthMargin, kMaxAttempts},
+        [&](std::size_t size) {
+            if (size != bufferSize && !Allocate(size)) {
+                refused = true;
+                return base::TryResult::Failed();
+            }
+            ULONG written = 0;
+            const NTSTATUS status = NtApi.NtQuerySystemInformation(
+                kSystemProcessInformation, buffer.get(), static_cast<ULONG>(size), &written);
+            if (status == kStatusInfoLengthMismatch) return base::TryResult::TooSmall(written);
+            return status == 0 ? base::TryResult::Fits(written) : base::TryResult::Failed();
+        });
+    if (refused) {
+        messages.Show("Couldn't create memory buffer.");
+        // Keep a buffer for the next Refresh if the platform still gives one.
+        Allocate(kInitialBytes);
+        return false;
     }
-    if (status != 0) {
+    if (!read.Fits()) {
         messages.Show("Couldn't query system information.");
         return false;
     }
     // The platform's data decides where the next record is; an offset that leads out of what
     // was written ends the walk.
-    listLength = written != 0 && written <= bufferSize ? written : bufferSize;
+    listLength = read.used != 0 && read.used <= bufferSize ? read.used : bufferSize;
     const auto* base = static_cast<const std::uint8_t*>(buffer.get());
     WalkProcessRecords(ByteSpan(base, listLength), [&](std::size_t offset, std::uint64_t id) {
         index.Insert(static_cast<DWORD>(id), reinterpret_cast<const ProcessEntry*>(base + offset));

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "base/win32/wide_text.h"
+#include "base/grow_buffer.h"
 #include "sysinfo/device_path.h"
 #include "sysinfo/platform_system.h"
 #include "sysinfo/win32/dos_devices.h"
@@ -22,8 +24,10 @@ namespace win32 {
 
 namespace {
 
-// Long-path aware: a full path may be far longer than MAX_PATH, but not longer than this.
-constexpr DWORD kMaxFullPathUnits = 1 << 16;
+// Long-path aware: a full path may be far longer than MAX_PATH, but not longer than the
+// largest size. A call that did not fit answers the size it needs; the current folder may
+// have changed meanwhile, so the next answer is checked again, a few times at most.
+constexpr base::GrowLimits kFullPathLimits{MAX_PATH, 1 << 16, 1, 4};
 
 class ProcessImageNames : public ProcessNames {
   public:
@@ -44,7 +48,7 @@ class ProcessImageNames : public ProcessNames {
 // Whether a named pipe of that name exists, without connecting to it: waiting for a free
 // instance either finds one, runs out of time (every instance busy) or finds no pipe.
 bool NamedPipeExists(const std::string& path) {
-    std::wstring name = NarrowToWide(path);
+    std::wstring name = base::WideFromNarrow(path);
     name[2] = L'.';  // \\?\pipe\x is \\.\pipe\x to the pipe functions
     return WaitNamedPipeW(name.c_str(), 1) || GetLastError() == ERROR_SEM_TIMEOUT;
 }
@@ -81,7 +85,7 @@ bool Win32System::TakeMappedFileSnapshot(const std::vector<HandleTarget>& target
     std::vector<std::u16string> names;
     for (const HandleTarget& target : targets)
         for (const std::string& name : WindowsHandleNames(target.deviceForm, target.fullPath)) {
-            const std::wstring wide = NarrowToWide(name);
+            const std::wstring wide = base::WideFromNarrow(name);
             names.emplace_back(wide.begin(), wide.end());
         }
     MappedFileSnapshot snapshot(messages);
@@ -103,29 +107,26 @@ bool Win32System::GetFullPath(const std::string& path, std::string& fullPath) {
     // The wide function: the 8-bit ones stop at MAX_PATH wherever long paths are not enabled
     // system-wide (and always under Wine). The answer is either the length written or, when it
     // did not fit, the size needed; only a buffer that was really filled is ever returned.
-    const std::wstring widePath = NarrowToWide(path);
+    const std::wstring widePath = base::WideFromNarrow(path);
     if (widePath.empty()) return false;
-    DWORD size = MAX_PATH;
-    for (int attempt = 0; attempt < 4 && size <= kMaxFullPathUnits; ++attempt) {
-        std::wstring buffer(size, L'\0');
-        const DWORD length = GetFullPathNameW(widePath.c_str(), size, buffer.data(), nullptr);
-        if (length == 0) return false;
-        if (length < size) {
-            buffer.resize(length);
-            std::string full;
-            WideToNarrow(buffer.c_str(), full);
-            // C:\dir\ names C:\dir; and the system's own path for the file is the one
-            // module paths and handle names carry, whatever spelling reached it.
-            full = TrimTrailingSeparators(full);
-            FinalPaths finals;
-            if (GetFinalPaths(full, finals) && !finals.dosPath.empty())
-                full = FullPathOfFinalPath(finals.dosPath);
-            fullPath = std::move(full);
-            return true;
-        }
-        size = length + 1;  // the current folder may have changed meanwhile: ask again
-    }
-    return false;
+    std::wstring buffer;
+    const base::GrowResult read = base::GrowBuffer(kFullPathLimits, [&](std::size_t size) {
+        buffer.assign(size, L'\0');
+        const DWORD length =
+            GetFullPathNameW(widePath.c_str(), static_cast<DWORD>(size), buffer.data(), nullptr);
+        if (length == 0) return base::TryResult::Failed();
+        return length < size ? base::TryResult::Fits(length) : base::TryResult::TooSmall(length);
+    });
+    if (!read.Fits()) return false;
+    // C:\dir\ names C:\dir; and the system's own path for the file is the one module paths
+    // and handle names carry, whatever spelling reached it.
+    std::string full =
+        TrimTrailingSeparators(base::NarrowFromWide(std::wstring_view(buffer.data(), read.used)));
+    FinalPaths finals;
+    if (GetFinalPaths(full, finals) && !finals.dosPath.empty())
+        full = FullPathOfFinalPath(finals.dosPath);
+    fullPath = std::move(full);
+    return true;
 }
 
 bool Win32System::GetDeviceFileName(const std::string& path, std::string& deviceForm) {
@@ -179,7 +180,7 @@ bool Win32System::HandleMatches(const std::string& handleName, const std::string
 PathKind Win32System::Classify(const std::string& path) {
     // Asking a pipe for its attributes would open it, and so take an instance from its server.
     if (IsNamedPipePath(path)) return NamedPipeExists(path) ? PathKind::File : PathKind::Unreadable;
-    const DWORD attributes = GetFileAttributesW(NarrowToWide(path).c_str());
+    const DWORD attributes = GetFileAttributesW(base::WideFromNarrow(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Unreadable;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Folder : PathKind::File;
 }
@@ -188,12 +189,11 @@ PathKind Win32System::Classify(const std::string& path) {
 bool Win32System::ListFolder(const std::string& fullPath, std::vector<std::string>& names) {
     names.clear();
     WIN32_FIND_DATAW found;
-    base::UniqueFind find(FindFirstFileW(NarrowToWide(JoinPath(fullPath, "*.*")).c_str(), &found));
+    base::UniqueFind find(
+        FindFirstFileW(base::WideFromNarrow(JoinPath(fullPath, "*.*")).c_str(), &found));
     if (!find) return false;
     do {
-        std::string name;
-        WideToNarrow(found.cFileName, name);
-        names.push_back(std::move(name));
+        names.push_back(base::NarrowFromWide(found.cFileName));
     } while (FindNextFileW(find.get(), &found));
     return GetLastError() == ERROR_NO_MORE_FILES;
 }
@@ -230,9 +230,9 @@ ProcessId Win32System::OwnProcessId() const {
 
 std::string Win32System::DescribePathFailure(const std::string& path) {
     if (IsNamedPipePath(path)) return "no such pipe";
-    if (GetFileAttributesW(NarrowToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES)
+    if (GetFileAttributesW(base::WideFromNarrow(path).c_str()) != INVALID_FILE_ATTRIBUTES)
         return "no device path can be formed for it";
-    return SystemMessage(GetLastError());
+    return base::SystemMessage(GetLastError());
 }
 
 namespace {

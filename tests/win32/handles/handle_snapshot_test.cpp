@@ -7,6 +7,7 @@
 #include <string>
 
 #include "scripted_nt_api.h"
+#include "sysinfo/win32/native_definitions.h"
 #include "support/holder_process.h"
 #include "sysinfo/win32/handle_access.h"
 #include "sysinfo/win32/handle_names.h"
@@ -19,8 +20,6 @@ using vesperlin::testing::ObjectQueryCounter;
 using vesperlin::testing::TempFolder;
 
 namespace {
-
-constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
 
 std::size_t CountOfType(const std::vector<HandleEntry>& rows, const std::string& type) {
     std::size_t count = 0;
@@ -59,12 +58,12 @@ struct TableScript {
         passedLengths.push_back(length);
         if (alwaysTooSmall) {
             if (needed) *needed = length + 40;
-            return kInfoLengthMismatch;
+            return kStatusInfoLengthMismatch;
         }
         if (failure != 0) return failure;
         if (static_cast<std::size_t>(calls) <= reportedLengths.size()) {
             if (needed) *needed = reportedLengths[calls - 1];
-            return kInfoLengthMismatch;
+            return kStatusInfoLengthMismatch;
         }
         if (!rows.empty() || claimedCount != 0) {
             auto* bytes = static_cast<unsigned char*>(buffer);

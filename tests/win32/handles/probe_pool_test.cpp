@@ -12,6 +12,7 @@
 #include "sysinfo/name_tail_filter.h"
 #include "sysinfo/win32/handle_access.h"
 #include "sysinfo/win32/handle_snapshot.h"
+#include "sysinfo/win32/handle_copy.h"
 #include "sysinfo/win32/nt_api.h"
 
 using namespace vesperlin::win32;
@@ -383,15 +384,13 @@ class NamingPoolTest : public ::testing::Test {
         holder = std::make_unique<HolderProcess>(options);
         ASSERT_TRUE(holder->Started());
         owner = OpenProcessForDuplicate(holder->Id());
-        ASSERT_NE(owner, nullptr);
+        ASSERT_TRUE(owner);
         HandleSnapshot files(holder->Id(), true, "File");
         for (const HandleEntry& entry : files.Entries())
-            items.push_back({owner, entry.HandleValue, false});
+            items.push_back({owner.get(), entry.HandleValue, false});
         ASSERT_GE(items.size(), names.size());
     }
-    void TearDown() override {
-        if (owner) CloseHandle(owner);
-    }
+    void TearDown() override { owner.reset(); }
     static ProbePoolOptions Naming(std::shared_ptr<const NameTailFilter> filter = nullptr) {
         ProbePoolOptions options;
         options.naming = true;
@@ -419,7 +418,7 @@ class NamingPoolTest : public ::testing::Test {
     TempFolder folder;
     std::vector<std::string> paths;
     std::unique_ptr<HolderProcess> holder;
-    HANDLE owner = nullptr;
+    vesperlin::base::UniqueProcess owner;
     std::vector<ProbeItem> items;
 };
 
@@ -502,7 +501,7 @@ TEST_F(NamingPoolTest, NamesOnlyWhatTheFilterAdmitsAndAsksNoOtherName) {
 
 TEST_F(NamingPoolTest, GivesAHungHandleTheEmptyNameAndOneThatCannotBeCopiedNone) {
     Hold({"blocked-pool.txt", "fine.txt"});
-    items.push_back({owner, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0xFFF0)), false});
+    items.push_back({owner.get(), reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0xFFF0)), false});
     NtApiRestorer restorer;
     MarkedFileBlocker::Install(restorer);
     const std::size_t ownHandles = OwnHandleCount();

@@ -329,7 +329,11 @@ void StallWatch::Progress(int roundNumber, std::size_t rowNumber) {
 DWORD WINAPI StallWatch::Run(LPVOID parameter) {
     auto* watch = static_cast<StallWatch*>(parameter);
     while (!watch->done) {
-        if (GetTickCount64() - watch->lastProgress > 15000) {
+        // The last progress first, then the time: read the other way round, a progress made in
+        // between would lie after "now", and the difference would wrap round to a false stall.
+        const ULONGLONG last = watch->lastProgress.load();
+        const ULONGLONG now = GetTickCount64();
+        if (now > last && now - last > 15000) {
             std::fprintf(stderr, "stalled: round %d, row %zu undecided for 15 s\n",
                          watch->round.load(), watch->row.load());
             std::fflush(stderr);

@@ -15,6 +15,7 @@
 #include "sysinfo/platform_system.h"
 #include "sysinfo/win32/dos_devices.h"
 #include "base/win32/unique_handle.h"
+#include "base/win32/wide_text.h"
 #include "sysinfo/win32/wide_text.h"
 #include "sysinfo_test_tools.h"
 
@@ -106,7 +107,7 @@ TEST(MappedFileNames, KeepOnlyWhatTheFilterAdmits) {
     ASSERT_TRUE(GetDeviceFileName(wanted, device));
     std::vector<std::u16string> forms;
     for (const std::string& form : WindowsHandleNames(device, wanted)) {
-        const std::wstring wide = NarrowToWide(form);
+        const std::wstring wide = base::WideFromNarrow(form);
         forms.emplace_back(wide.begin(), wide.end());
     }
     const NameTailFilter filter(forms);

@@ -1,5 +1,8 @@
 #include "sysinfo/win32/nt_api.h"
 
+#include "sysinfo/win32/handle_copy.h"
+#include "sysinfo/win32/token_privilege.h"
+
 #include <gtest/gtest.h>
 
 #include "support/holder_process.h"
@@ -166,12 +169,11 @@ TEST(BroughtHandle, UsesOwnHandlesInPlaceAndClosesCopiesOfForeignOnes) {
 TEST(OpenProcessForDuplicate, GivesAHandleNoChildProcessInherits) {
     HolderProcess holder({});
     ASSERT_TRUE(holder.Started());
-    HANDLE process = OpenProcessForDuplicate(holder.Id());
-    ASSERT_NE(process, nullptr);
+    const base::UniqueProcess process = OpenProcessForDuplicate(holder.Id());
+    ASSERT_TRUE(process);
     DWORD flags = 0;
-    ASSERT_TRUE(GetHandleInformation(process, &flags));
+    ASSERT_TRUE(GetHandleInformation(process.get(), &flags));
     EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
-    CloseHandle(process);
 }
 
 }  // namespace

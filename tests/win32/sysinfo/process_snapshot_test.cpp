@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "support/holder_process.h"
+#include "sysinfo/win32/native_definitions.h"
 #include "sysinfo/win32/nt_api.h"
-#include "sysinfo/win32/wide_text.h"
 #include "sysinfo_test_tools.h"
 
 namespace vesperlin::win32 {
@@ -17,8 +17,6 @@ namespace {
 using testing::HolderProcess;
 using testing::MessageLog;
 using testing::NtApiGuard;
-
-constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
 
 std::string ImageNameOf(const ProcessSnapshot& snapshot, DWORD processId) {
     const ProcessEntry* entry = snapshot.Lookup(processId);
@@ -60,7 +58,7 @@ struct Script {
         lengthsAsked.push_back(length);
         if (length < needed) {
             if (returnLength) *returnLength = needed;
-            return kInfoLengthMismatch;
+            return kStatusInfoLengthMismatch;
         }
         return real(infoClass, buffer, length, returnLength);
     }
@@ -75,7 +73,7 @@ struct Script {
         lengthsAsked.push_back(length);
         constexpr ULONG kRecord = sizeof(SYSTEM_PROCESS_INFORMATION) + 64;
         const ULONG total = kRecord * static_cast<ULONG>(processIds.size());
-        if (length < total) return kInfoLengthMismatch;
+        if (length < total) return kStatusInfoLengthMismatch;
         auto* base = static_cast<BYTE*>(buffer);
         std::memset(base, 0, total);
         for (std::size_t i = 0; i < processIds.size(); ++i) {
