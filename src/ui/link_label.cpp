@@ -58,12 +58,14 @@ LinkLabel::~LinkLabel() {
     toolTip.Destroy();
     // The control may outlive the label (it is normally destroyed with its dialog first); it
     // must not keep painting with a font that is about to be deleted.
-    if (window != nullptr && IsWindow(window) && underlineFont &&
-        reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0)) == underlineFont.Get()) {
-        // Straight to the control: our own handling would underline it again.
-        DefaultProc(WM_SETFONT, reinterpret_cast<WPARAM>(originalFont), FALSE);
-    }
+    const HWND control = window;
+    const bool showsOurFont =
+        control != nullptr && IsWindow(control) && underlineFont &&
+        reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)) == underlineFont.Get();
+    // Detached first, so that our own handling does not underline the font again.
     Detach();
+    if (showsOurFont)
+        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(originalFont), FALSE);
     underlineFont.Reset();
 }
 
@@ -88,7 +90,7 @@ void LinkLabel::OnAttach() {
         SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(underlineFont.Get()), TRUE);
 
     // The system's own hand pointer.
-    linkCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32649));  // IDC_HAND
+    linkCursor = LoadCursorA(nullptr, IDC_HAND);
 
     // The tooltip has no owner: under Wine an owned topmost popup keeps its owner dialog out
     // of the topmost band, so the caption pin could not keep the window on top. With its
