@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "base/win32/window_owners.h"
 #include "framework/control.h"
 #include "ui/listbox_extent.h"
 
@@ -42,20 +43,22 @@ class WindowListBoxPort : public ListBoxPort {
     explicit WindowListBoxPort(HWND window) : window(window) {}
 
     std::int32_t MeasureText(FontHandle font, const std::string& text) override {
-        DeviceContext dc(window, font);
-        if (dc.dc == nullptr) return 0;
+        base::WindowDc dc(window);
+        if (!dc) return 0;
+        if (font != nullptr) dc.Select(static_cast<HFONT>(font));
         const std::wstring wide = WideText(text);
         SIZE size{};
-        if (!GetTextExtentPoint32W(dc.dc, wide.c_str(), static_cast<int>(wide.size()), &size))
+        if (!GetTextExtentPoint32W(dc.get(), wide.c_str(), static_cast<int>(wide.size()), &size))
             return 0;
         return size.cx;
     }
 
     std::int32_t AverageCharWidth(FontHandle font) override {
-        DeviceContext dc(window, font);
-        if (dc.dc == nullptr) return 0;
+        base::WindowDc dc(window);
+        if (!dc) return 0;
+        if (font != nullptr) dc.Select(static_cast<HFONT>(font));
         TEXTMETRICA metrics{};
-        if (!GetTextMetricsA(dc.dc, &metrics)) return 0;
+        if (!GetTextMetricsA(dc.get(), &metrics)) return 0;
         return metrics.tmAveCharWidth;
     }
 
@@ -75,25 +78,6 @@ class WindowListBoxPort : public ListBoxPort {
     }
 
   private:
-    // The list box's device context with a font selected; the previous object is put back and
-    // the context released at the end of the measurement.
-    struct DeviceContext {
-        DeviceContext(HWND window, FontHandle font) : window(window), dc(GetDC(window)) {
-            if (dc != nullptr && font != nullptr)
-                previous = SelectObject(dc, static_cast<HFONT>(font));
-        }
-        ~DeviceContext() {
-            if (dc == nullptr) return;
-            if (previous != nullptr) SelectObject(dc, previous);
-            ReleaseDC(window, dc);
-        }
-        DeviceContext(const DeviceContext&) = delete;
-        DeviceContext& operator=(const DeviceContext&) = delete;
-        HWND window;
-        HDC dc;
-        HGDIOBJ previous = nullptr;
-    };
-
     HWND window;
 };
 
