@@ -1,6 +1,7 @@
 #include "app/language.h"
 
 #include <string>
+#include <utility>
 
 #include "framework/application.h"
 
@@ -36,10 +37,10 @@ bool LoadLanguageLibrary(std::uint16_t languageId) {
     if (folder.empty()) return false;
     const std::string path = folder + LanguageLibraryName(languageId);
     // Resources only: the library's code (if it had any) never runs, and nothing is searched.
-    HMODULE library = LoadLibraryExA(path.c_str(), nullptr,
-                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    if (library == nullptr) return false;
-    app->SetResourceHandle(library);
+    base::UniqueModule library(LoadLibraryExA(
+        path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    if (!library) return false;
+    app->SetResourceLibrary(std::move(library));
     activeLanguageId = languageId;
     return true;
 }
@@ -54,10 +55,7 @@ void SelectLanguage(const LanguageIdSource& userLanguage, const LanguageIdSource
 
 void FreeLanguageLibrary() {
     if (activeLanguageId == kBuiltInLanguageId) return;
-    if (Application* app = Application::Current()) {
-        FreeLibrary(app->ResourceHandle());
-        app->SetResourceHandle(app->Instance());
-    }
+    if (Application* app = Application::Current()) app->SetResourceLibrary({});
     activeLanguageId = kBuiltInLanguageId;
 }
 

@@ -1,5 +1,6 @@
 #include "framework/application.h"
 
+#include <utility>
 #include <vector>
 
 namespace vesperlin::win32 {
@@ -16,6 +17,12 @@ Application::Application() : previous(currentApplication) {
 
 Application::~Application() {
     if (currentApplication == this) currentApplication = previous;
+}
+
+void Application::SetResourceLibrary(base::UniqueModule library) noexcept {
+    // The handle moves first: nothing may load from a library that is being freed.
+    resources = library ? library.get() : instance;
+    resourceLibrary = std::move(library);
 }
 
 Application* Application::Current() noexcept {

@@ -47,8 +47,8 @@ class OwnDcWindow : public ::testing::Test {
         windowClass.hInstance = GetModuleHandleA(nullptr);
         windowClass.lpszClassName = "VesperlinOwnDc";
         RegisterClassA(&windowClass);
-        window = CreateWindowExA(0, "VesperlinOwnDc", "", WS_POPUP, 0, 0, 50, 20, nullptr,
-                                 nullptr, windowClass.hInstance, nullptr);
+        window = CreateWindowExA(0, "VesperlinOwnDc", "", WS_POPUP, 0, 0, 50, 20, nullptr, nullptr,
+                                 windowClass.hInstance, nullptr);
         ASSERT_NE(window, nullptr);
         HDC dc = GetDC(window);
         ASSERT_NE(dc, nullptr);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <utility>
 
 namespace vesperlin::win32 {
 namespace {
@@ -53,6 +54,31 @@ TEST(Application, ResourcesComeFromTheCurrentResourceHandle) {
     EXPECT_EQ(LoadResourceIcon(4711), nullptr);
     app.SetResourceHandle(app.Instance());
     EXPECT_EQ(LoadResourceString(4711), "");
+}
+
+// A library nothing else in the test loads, so that it is gone once its owner frees it.
+constexpr char SpareLibrary[] = "msimg32.dll";
+
+TEST(Application, KeepsAResourceLibraryUntilItIsReplacedOrTheApplicationEnds) {
+    ASSERT_EQ(GetModuleHandleA(SpareLibrary), nullptr);
+    {
+        ScriptedApp app;
+        base::UniqueModule library(LoadLibraryA(SpareLibrary));
+        ASSERT_TRUE(library);
+        const HMODULE loaded = library.get();
+        app.SetResourceLibrary(std::move(library));
+        EXPECT_EQ(app.ResourceHandle(), loaded);
+        EXPECT_EQ(CurrentResourceHandle(), loaded);
+        EXPECT_EQ(GetModuleHandleA(SpareLibrary), loaded);
+
+        app.SetResourceLibrary({});
+        EXPECT_EQ(app.ResourceHandle(), app.Instance());
+        EXPECT_EQ(GetModuleHandleA(SpareLibrary), nullptr);
+
+        app.SetResourceLibrary(base::UniqueModule(LoadLibraryA(SpareLibrary)));
+        EXPECT_NE(GetModuleHandleA(SpareLibrary), nullptr);
+    }
+    EXPECT_EQ(GetModuleHandleA(SpareLibrary), nullptr) << "freed with the application";
 }
 
 TEST(RunApplication, EndsAfterInitInstanceReturnsFalse) {
