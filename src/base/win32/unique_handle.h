@@ -71,10 +71,23 @@ struct VirtualMemoryTraits {
     static void close(pointer value) noexcept { VirtualFree(value, 0, MEM_RELEASE); }
 };
 
-using UniqueKernelHandle = UniqueHandle<NullHandleTraits>;   // processes, threads, tokens
+struct LocalMemoryTraits {
+    using pointer = HLOCAL;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer value) noexcept { LocalFree(value); }
+};
+
+// Processes, threads, tokens, events and copied handles are all kernel handles, released by
+// CloseHandle with null for "none": one type serves them all, under names that say the kind.
+using UniqueKernelHandle = UniqueHandle<NullHandleTraits>;
+using UniqueProcess = UniqueKernelHandle;
+using UniqueThread = UniqueKernelHandle;
+using UniqueToken = UniqueKernelHandle;
+using UniqueEvent = UniqueKernelHandle;
 using UniqueFileHandle = UniqueHandle<InvalidHandleTraits>;  // CreateFile results
 using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueFind = UniqueHandle<FindTraits>;
 using UniqueVirtualMemory = UniqueHandle<VirtualMemoryTraits>;
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;  // buffers the system allocates for us
 
 }  // namespace vesperlin::base
