@@ -10,20 +10,7 @@ namespace vesperlin::win32 {
 std::uint16_t activeLanguageId = kBuiltInLanguageId;
 
 std::string ProgramFolder() {
-    // The path may be longer than MAX_PATH (the manifest makes us long-path aware): grow until
-    // GetModuleFileNameA no longer fills the buffer to the brim.
-    std::string path(MAX_PATH, '\0');
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return {};
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        if (path.size() >= 32768 * 4) return {};
-        path.resize(path.size() * 2);
-    }
+    const std::string path = ExecutablePath();
     const std::size_t slash = path.find_last_of("\\/");
     if (slash == std::string::npos) return {};
     return path.substr(0, slash + 1);

@@ -66,4 +66,8 @@ std::string LoadResourceString(UINT id);
 // An icon resource from the current resource handle (LoadIconA); null when missing.
 HICON LoadResourceIcon(int id) noexcept;
 
+// The running program's full path, however long (the manifest makes us long-path aware); empty
+// when it cannot be read.
+std::string ExecutablePath();
+
 }  // namespace vesperlin::win32

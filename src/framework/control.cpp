@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/win32/wide_text.h"
+
 namespace vesperlin::win32 {
 
 namespace {
@@ -128,15 +130,10 @@ bool GetListBoxText(HWND list, int index, std::string& text) {
     if (IsWindowUnicode(list)) {
         // Ask a wide list box in its own terms: Wine's 8-bit mapping of LB_GETTEXT breaks
         // (page fault, stack overflow) on items longer than about 550 characters.
+        // The answer is UTF-8, which our manifest makes the active code page.
         std::wstring wide;
         if (!GetListBoxWideText(list, index, wide)) return false;
-        if (wide.empty()) return true;
-        const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
-                                             nullptr, 0, nullptr, nullptr);
-        if (size <= 0) return false;
-        text.resize(static_cast<std::size_t>(size));
-        WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
-                            size, nullptr, nullptr);
+        text = base::NarrowFromWide(wide);
         return true;
     }
     const LRESULT length = SendMessageA(list, LB_GETTEXTLEN, item, 0);

@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "base/win32/wide_text.h"
+
 namespace vesperlin::win32 {
 namespace {
 
@@ -79,6 +81,15 @@ TEST(Application, KeepsAResourceLibraryUntilItIsReplacedOrTheApplicationEnds) {
         EXPECT_NE(GetModuleHandleA(SpareLibrary), nullptr);
     }
     EXPECT_EQ(GetModuleHandleA(SpareLibrary), nullptr) << "freed with the application";
+}
+
+TEST(ExecutablePath, IsTheRunningProgramsWholePath) {
+    std::wstring wide(32768, L'\0');
+    wide.resize(GetModuleFileNameW(nullptr, wide.data(), static_cast<DWORD>(wide.size())));
+    ASSERT_FALSE(wide.empty());
+    const std::string path = ExecutablePath();
+    EXPECT_EQ(path, base::NarrowFromWide(wide));
+    EXPECT_NE(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(RunApplication, EndsAfterInitInstanceReturnsFalse) {
