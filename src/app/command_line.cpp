@@ -1,28 +1,17 @@
 #include "app/command_line.h"
 
-#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <limits>
 #include <new>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "app/out_of_memory.h"
 
 namespace vesperlin {
 
 namespace {
 
 std::size_t blockLimit = std::numeric_limits<std::size_t>::max();
-
-void ReportOutOfMemory() {
-#ifdef _WIN32
-    SetLastError(ERROR_OUTOFMEMORY);
-#else
-    errno = ENOMEM;
-#endif
-}
 
 // One pass of the splitter. With `slotsOut` and `textOut` null it only counts; otherwise it
 // writes the argument pointers to `slotsOut` and the texts to `textOut`. Both passes walk the

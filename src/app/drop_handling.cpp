@@ -1,29 +1,10 @@
-// Drops onto the main dialog: the window procedure catches WM_DROPFILES and HandleDrop turns
-// the first dropped item into a query.
+// Drops onto the main dialog: the window procedure (main_dialog.cpp) catches WM_DROPFILES and
+// HandleDrop turns the first dropped item into a query.
 #include "app/main_dialog.h"
 #include "framework/message_box.h"
 #include "framework/wait_cursor.h"
-#include "base/win32/unique_handle.h"
 
 namespace vesperlin::win32 {
-
-namespace {
-struct DropTraits {
-    using pointer = HDROP;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer value) noexcept { DragFinish(value); }
-};
-using UniqueDrop = base::UniqueHandle<DropTraits>;
-}  // namespace
-
-INT_PTR MainDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message != WM_DROPFILES) return PinnableDialog::WindowProc(message, wParam, lParam);
-    // The drop data is ours to release once the message has been handled, also when a
-    // handler throws.
-    UniqueDrop drop(reinterpret_cast<HDROP>(wParam));
-    HandleDrop(drop.get());
-    return PinnableDialog::WindowProc(message, wParam, lParam);
-}
 
 void MainDialog::HandleDrop(HDROP drop) {
     WaitCursor waitCursor;

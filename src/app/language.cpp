@@ -1,6 +1,7 @@
 #include "app/language.h"
 
 #include <string>
+#include <utility>
 
 #include "framework/application.h"
 
@@ -9,20 +10,7 @@ namespace vesperlin::win32 {
 std::uint16_t activeLanguageId = kBuiltInLanguageId;
 
 std::string ProgramFolder() {
-    // The path may be longer than MAX_PATH (the manifest makes us long-path aware): grow until
-    // GetModuleFileNameA no longer fills the buffer to the brim.
-    std::string path(MAX_PATH, '\0');
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return {};
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        if (path.size() >= 32768 * 4) return {};
-        path.resize(path.size() * 2);
-    }
+    const std::string path = ExecutablePath();
     const std::size_t slash = path.find_last_of("\\/");
     if (slash == std::string::npos) return {};
     return path.substr(0, slash + 1);
@@ -36,10 +24,10 @@ bool LoadLanguageLibrary(std::uint16_t languageId) {
     if (folder.empty()) return false;
     const std::string path = folder + LanguageLibraryName(languageId);
     // Resources only: the library's code (if it had any) never runs, and nothing is searched.
-    HMODULE library = LoadLibraryExA(path.c_str(), nullptr,
-                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    if (library == nullptr) return false;
-    app->SetResourceHandle(library);
+    base::UniqueModule library(LoadLibraryExA(
+        path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    if (!library) return false;
+    app->SetResourceLibrary(std::move(library));
     activeLanguageId = languageId;
     return true;
 }
@@ -54,10 +42,7 @@ void SelectLanguage(const LanguageIdSource& userLanguage, const LanguageIdSource
 
 void FreeLanguageLibrary() {
     if (activeLanguageId == kBuiltInLanguageId) return;
-    if (Application* app = Application::Current()) {
-        FreeLibrary(app->ResourceHandle());
-        app->SetResourceHandle(app->Instance());
-    }
+    if (Application* app = Application::Current()) app->SetResourceLibrary({});
     activeLanguageId = kBuiltInLanguageId;
 }
 

@@ -1,6 +1,7 @@
 #include "app/main_dialog.h"
 
 #include "app/about_dialog.h"
+#include "base/win32/window_owners.h"
 #include "framework/application.h"
 #include "framework/clipboard.h"
 #include "framework/message_filter.h"
@@ -88,6 +89,15 @@ bool MainDialog::ExpandFolder(const std::string& folder) {
     return vesperlin::ExpandFolder(*system, results, folder);
 }
 
+INT_PTR MainDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_DROPFILES) return PinnableDialog::WindowProc(message, wParam, lParam);
+    // The drop data is ours to release once the message has been handled, also when a
+    // handler throws.
+    const base::UniqueDrop drop(reinterpret_cast<HDROP>(wParam));
+    HandleDrop(drop.get());
+    return PinnableDialog::WindowProc(message, wParam, lParam);
+}
+
 bool MainDialog::OnSysCommand(WindowMessage& message) {
     if ((message.wParam & 0xFFF0) != IDM_ABOUT) return false;
     AboutDialog about(window);
@@ -96,30 +106,11 @@ bool MainDialog::OnSysCommand(WindowMessage& message) {
     return true;
 }
 
-namespace {
-// BeginPaint / EndPaint as one owner, so every way out of the handler ends the painting.
-class PaintScope {
-  public:
-    explicit PaintScope(HWND window) : window(window), dc(BeginPaint(window, &paint)) {}
-    ~PaintScope() {
-        if (dc != nullptr) EndPaint(window, &paint);
-    }
-    PaintScope(const PaintScope&) = delete;
-    PaintScope& operator=(const PaintScope&) = delete;
-    HDC Dc() const { return dc; }
-
-  private:
-    HWND window;
-    PAINTSTRUCT paint{};
-    HDC dc;
-};
-}  // namespace
-
 bool MainDialog::OnPaint(WindowMessage&) {
     if (!IsIconic(window)) return false;
-    PaintScope painting(window);
-    if (painting.Dc() == nullptr) return false;
-    SendMessageA(window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(painting.Dc()), 0);
+    const base::PaintScope painting(window);
+    if (!painting) return false;
+    SendMessageA(window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(painting.get()), 0);
     const int iconWidth = GetSystemMetrics(SM_CXICON);
     const int iconHeight = GetSystemMetrics(SM_CYICON);
     RECT client{};
@@ -127,7 +118,7 @@ bool MainDialog::OnPaint(WindowMessage&) {
     // Centred; signed division truncates toward zero, as the platform's own drawing does.
     const int x = (client.right - client.left - iconWidth + 1) / 2;
     const int y = (client.bottom - client.top - iconHeight + 1) / 2;
-    DrawIcon(painting.Dc(), x, y, dialogIcon);
+    DrawIcon(painting.get(), x, y, dialogIcon);
     return true;
 }
 

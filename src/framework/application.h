@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "base/win32/unique_handle.h"
+
 namespace vesperlin::win32 {
 
 class Window;
@@ -29,6 +31,10 @@ class Application {
     // library has been made the resource handle.
     HINSTANCE ResourceHandle() const noexcept { return resources; }
     void SetResourceHandle(HINSTANCE value) noexcept { resources = value; }
+    // Makes a loaded library (a language's resources) the resource handle and keeps it until
+    // another one replaces it, an empty one returns to the executable's resources, or the
+    // application ends.
+    void SetResourceLibrary(base::UniqueModule library) noexcept;
 
     Window* MainWindow() const noexcept { return mainWindow; }
     void SetMainWindow(Window* value) noexcept { mainWindow = value; }
@@ -42,6 +48,7 @@ class Application {
   private:
     HINSTANCE instance = nullptr;
     HINSTANCE resources = nullptr;
+    base::UniqueModule resourceLibrary;
     Window* mainWindow = nullptr;
     Application* previous = nullptr;
 };
@@ -58,5 +65,9 @@ HINSTANCE CurrentResourceHandle() noexcept;
 std::string LoadResourceString(UINT id);
 // An icon resource from the current resource handle (LoadIconA); null when missing.
 HICON LoadResourceIcon(int id) noexcept;
+
+// The running program's full path, however long (the manifest makes us long-path aware); empty
+// when it cannot be read.
+std::string ExecutablePath();
 
 }  // namespace vesperlin::win32

@@ -1,20 +1,26 @@
 #include "framework/control.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <vector>
+
+#include "base/win32/wide_text.h"
 
 namespace vesperlin::win32 {
 
 namespace {
-// The bound object of a subclassed control lives in a window property, so that any window
-// procedure (ours, the parent's reflection) can find it from the handle alone.
-constexpr char ControlProperty[] = "Vesperlin-Control";
-// The procedure our subclass replaced, kept beside the object so that our procedure can still
-// pass messages on after the object detached while another subclass sat on top of ours.
-constexpr char PreviousProcProperty[] = "Vesperlin-Control-Proc";
+// One subclass per control and one procedure for all of them: the id only has to tell ours
+// apart from other subclasses with the same procedure, of which there are none.
+constexpr UINT_PTR ControlSubclassId = 1;
 
-WNDPROC PreviousProcOf(HWND control) noexcept {
-    return reinterpret_cast<WNDPROC>(GetPropA(control, PreviousProcProperty));
+// How FromHandle finds the object from the handle alone: it asks the control, and only our
+// subclass procedure answers, by writing the object to where lParam points. (GetWindowSubclass
+// would do, but mingw-w64's import library leaves it out.) A control that is not ours leaves
+// the answer alone, whatever its procedure returns.
+UINT BoundObjectQuery() noexcept {
+    static const UINT message = RegisterWindowMessageA("Vesperlin-Control-Object");
+    return message;
 }
 }  // namespace
 
@@ -24,19 +30,9 @@ Control::~Control() {
 
 bool Control::Attach(HWND control) {
     if (control == nullptr || window != nullptr || FromHandle(control) != nullptr) return false;
-    if (!SetPropA(control, ControlProperty, this)) return false;
-    SetLastError(0);
-    // Subclassed with the wide procedure: an 8-bit one would make the control an 8-bit window,
-    // and Wine's 8-bit mapping of LB_GETTEXT breaks on items longer than about 550 characters.
-    // Messages themselves carry no text we look at, so the wide form costs nothing here.
-    const LONG_PTR old = SetWindowLongPtrW(control, GWLP_WNDPROC,
-                                           reinterpret_cast<LONG_PTR>(&Control::SubclassProc));
-    if (old == 0 && GetLastError() != 0) {
-        RemovePropA(control, ControlProperty);
+    if (!SetWindowSubclass(control, &Control::SubclassProc, ControlSubclassId,
+                           reinterpret_cast<DWORD_PTR>(this)))
         return false;
-    }
-    previousProc = reinterpret_cast<WNDPROC>(old);
-    SetPropA(control, PreviousProcProperty, reinterpret_cast<HANDLE>(previousProc));
     window = control;
     OnAttach();
     return true;
@@ -44,23 +40,22 @@ bool Control::Attach(HWND control) {
 
 void Control::Detach() noexcept {
     if (window == nullptr) return;
-    // Only put the old procedure back when nobody subclassed the control after us; otherwise
-    // our procedure stays in their chain and passes everything on, finding no object.
-    if (IsWindow(window)) {
-        if (GetWindowLongPtrW(window, GWLP_WNDPROC) ==
-            reinterpret_cast<LONG_PTR>(&Control::SubclassProc)) {
-            SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previousProc));
-            RemovePropA(window, PreviousProcProperty);
-        }
-        RemovePropA(window, ControlProperty);
-    }
+    // comctl32 takes our link out of the chain wherever it sits, and puts the control's own
+    // procedure back once no subclass is left.
+    if (IsWindow(window)) RemoveWindowSubclass(window, &Control::SubclassProc, ControlSubclassId);
     window = nullptr;
-    previousProc = nullptr;
 }
 
 Control* Control::FromHandle(HWND control) noexcept {
     if (control == nullptr) return nullptr;
-    return static_cast<Control*>(GetPropA(control, ControlProperty));
+    const UINT query = BoundObjectQuery();
+    // Only a window of this thread can be ours (subclassing works within a thread), and a
+    // question sent to any other would wait for that thread.
+    if (query == 0 || GetWindowThreadProcessId(control, nullptr) != GetCurrentThreadId())
+        return nullptr;
+    Control* bound = nullptr;
+    SendMessageW(control, query, 0, reinterpret_cast<LPARAM>(&bound));
+    return bound;
 }
 
 bool Control::OnReflectedMessage(WindowMessage& message) noexcept {
@@ -78,26 +73,22 @@ LRESULT Control::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT Control::DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-    if (previousProc == nullptr) return DefWindowProcW(window, message, wParam, lParam);
-    return CallWindowProcW(previousProc, window, message, wParam, lParam);
+    if (window == nullptr) return 0;
+    return DefSubclassProc(window, message, wParam, lParam);
 }
 
-LRESULT CALLBACK Control::SubclassProc(HWND control, UINT message, WPARAM wParam,
-                                       LPARAM lParam) noexcept {
-    Control* self = FromHandle(control);
-    if (self == nullptr || self->window != control) {
-        // Detached while someone else's subclass sat on top of ours: nothing of ours is left to
-        // run, but the procedure we replaced still has to see the message.
-        WNDPROC previous = PreviousProcOf(control);
-        if (previous == nullptr)
-            previous = reinterpret_cast<WNDPROC>(GetClassLongPtrW(control, GCLP_WNDPROC));
-        if (message == WM_NCDESTROY) RemovePropA(control, PreviousProcProperty);
-        return CallWindowProcW(previous, control, message, wParam, lParam);
+LRESULT CALLBACK Control::SubclassProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
+                                       UINT_PTR, DWORD_PTR reference) noexcept {
+    auto* self = reinterpret_cast<Control*>(reference);
+    if (message == BoundObjectQuery() && message != 0) {
+        *reinterpret_cast<Control**>(lParam) = self;
+        return TRUE;
     }
     if (message == WM_NCDESTROY) {
-        const WNDPROC previous = self->previousProc;
+        // The last message the window gets: the link goes now, the rest of the chain still
+        // sees the message.
         self->Detach();
-        return CallWindowProcW(previous, control, message, wParam, lParam);
+        return DefSubclassProc(control, message, wParam, lParam);
     }
     try {
         return self->WindowProc(message, wParam, lParam);
@@ -139,15 +130,10 @@ bool GetListBoxText(HWND list, int index, std::string& text) {
     if (IsWindowUnicode(list)) {
         // Ask a wide list box in its own terms: Wine's 8-bit mapping of LB_GETTEXT breaks
         // (page fault, stack overflow) on items longer than about 550 characters.
+        // The answer is UTF-8, which our manifest makes the active code page.
         std::wstring wide;
         if (!GetListBoxWideText(list, index, wide)) return false;
-        if (wide.empty()) return true;
-        const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
-                                             nullptr, 0, nullptr, nullptr);
-        if (size <= 0) return false;
-        text.resize(static_cast<std::size_t>(size));
-        WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), text.data(),
-                            size, nullptr, nullptr);
+        text = base::NarrowFromWide(wide);
         return true;
     }
     const LRESULT length = SendMessageA(list, LB_GETTEXTLEN, item, 0);

@@ -1,9 +1,9 @@
 #pragma once
-// Binding an object to an existing control window: the control is subclassed (its window
-// procedure replaced, the old one kept and called for everything we do not handle), OnAttach
-// runs once, and from then on the control's messages go through its message table first.
-// Notifications the control sends its parent dialog (WM_COMMAND, WM_CTLCOLOR*) come back to it
-// reflected (ReflectedMessageBase + message, see window.h) and can be answered here.
+// Binding an object to an existing control window: the control is subclassed through comctl32
+// (SetWindowSubclass; whatever we do not handle goes on down the chain), OnAttach runs once, and
+// from then on the control's messages go through its message table first. Notifications the control
+// sends its parent dialog (WM_COMMAND, WM_CTLCOLOR*) come back to it reflected (OCM__BASE +
+// message, see window.h) and can be answered here.
 
 #include <windows.h>
 
@@ -16,13 +16,13 @@ namespace vesperlin::win32 {
 class Control : public Window {
   public:
     Control() = default;
-    // Detaches (restores the control's own window procedure) if still attached.
+    // Detaches (takes our subclass off the control) if still attached.
     ~Control() override;
 
     // Subclasses the control and runs OnAttach. False (nothing changed) when the window is null,
     // another object is already bound to it, or this object is already attached.
     bool Attach(HWND control);
-    // Restores the old window procedure. Done by itself when the control is destroyed.
+    // Takes our subclass off the control. Done by itself when the control is destroyed.
     void Detach() noexcept;
 
     // The object bound to a window, or null.
@@ -38,17 +38,17 @@ class Control : public Window {
     // Sees every message the control receives before the message table does (mouse messages
     // for a tooltip relay, say). It cannot consume the message.
     virtual void PreTranslateMessage(const MSG& message) { (void)message; }
-    // The subclassed window procedure: PreTranslateMessage, then the message table, then the
-    // control's own procedure. Override to catch a message before the tables. The control is
-    // subclassed as a wide window: a message that carries text carries wide text here.
+    // The subclass procedure: PreTranslateMessage, then the message table, then the rest of
+    // the chain. Override to catch a message before the tables.
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
-    // The control's own (pre-subclassing) window procedure.
+    // The rest of the subclass chain, down to the control's own procedure (DefSubclassProc).
+    // Only while the control's message is being handled: outside of one there is no chain
+    // position to go on from.
     LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 
   private:
-    static LRESULT CALLBACK SubclassProc(HWND control, UINT message, WPARAM wParam,
-                                         LPARAM lParam) noexcept;
-    WNDPROC previousProc = nullptr;
+    static LRESULT CALLBACK SubclassProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
+                                         UINT_PTR id, DWORD_PTR reference) noexcept;
 };
 
 // Text of item index of any list box window, any length, in the active code page. False (text

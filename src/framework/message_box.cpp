@@ -2,16 +2,16 @@
 
 #include <utility>
 
+#include "framework/application.h"
+
 namespace vesperlin::win32 {
 
 namespace {
 void RealMessageBox(HWND owner, const std::string& text) {
     // The title is the program's file name, as the platform's own boxes show it.
-    char path[MAX_PATH] = {};
     std::string title = "Vesperlin";
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) {
-        std::string full(path, length);
+    const std::string full = ExecutablePath();
+    if (!full.empty()) {
         const std::size_t slash = full.find_last_of("\\/");
         title = full.substr(slash == std::string::npos ? 0 : slash + 1);
         const std::size_t dot = title.find_last_of('.');

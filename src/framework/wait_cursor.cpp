@@ -8,7 +8,7 @@ thread_local int depth = 0;
 thread_local HCURSOR previousCursor = nullptr;
 
 HCURSOR WaitCursorHandle() noexcept {
-    return LoadCursorA(nullptr, MAKEINTRESOURCEA(32514));
+    return LoadCursorA(nullptr, IDC_WAIT);
 }
 }  // namespace
 

@@ -20,6 +20,7 @@
 //     const MessageTable MainDialog::messageTable{&PinnableDialog::messageTable, messageEntries};
 
 #include <windows.h>
+#include <olectl.h>
 
 #include <cstddef>
 
@@ -73,11 +74,12 @@ bool Handler(Window& self, WindowMessage& message) {
 }
 
 // Notifications a parent dialog reflects back to the bound control that sent them arrive at the
-// control as ReflectedMessageBase + the original message (WM_COMMAND with its notification code
-// in HIWORD(wParam), WM_CTLCOLORSTATIC with the painting device context in wParam, ...).
-constexpr UINT ReflectedMessageBase = WM_USER + 0x1C00;
-constexpr UINT ReflectedCommand = ReflectedMessageBase + WM_COMMAND;
-constexpr UINT ReflectedCtlColorStatic = ReflectedMessageBase + WM_CTLCOLORSTATIC;
+// control as OCM__BASE + the original message, the offset ActiveX controls use (WM_COMMAND with
+// its notification code in HIWORD(wParam), WM_CTLCOLORSTATIC with the painting device context in
+// wParam, ...).
+constexpr UINT ReflectedMessageBase = OCM__BASE;
+constexpr UINT ReflectedCommand = OCM_COMMAND;
+constexpr UINT ReflectedCtlColorStatic = OCM_CTLCOLORSTATIC;
 
 class Window {
   public:

@@ -25,13 +25,14 @@ constexpr UINT RedrawNow = RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW;
 
 // An underlined copy of `font` (weight, height and face kept). A control without a font paints
 // with the system font; the default GUI font is the nearest a dialog would have given it.
-bool MakeUnderlined(HFONT font, Font& underlined) {
+bool MakeUnderlined(HFONT font, base::UniqueFont& underlined) {
     HGDIOBJ source =
         font != nullptr ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT);
     LOGFONTA description{};
     if (GetObjectA(source, sizeof(description), &description) != sizeof(description)) return false;
     description.lfUnderline = TRUE;
-    return underlined.CreateIndirect(description);
+    underlined.reset(CreateFontIndirectA(&description));
+    return static_cast<bool>(underlined);
 }
 
 }  // namespace
@@ -58,13 +59,15 @@ LinkLabel::~LinkLabel() {
     toolTip.Destroy();
     // The control may outlive the label (it is normally destroyed with its dialog first); it
     // must not keep painting with a font that is about to be deleted.
-    if (window != nullptr && IsWindow(window) && underlineFont &&
-        reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0)) == underlineFont.Get()) {
-        // Straight to the control: our own handling would underline it again.
-        DefaultProc(WM_SETFONT, reinterpret_cast<WPARAM>(originalFont), FALSE);
-    }
+    const HWND control = window;
+    const bool showsOurFont =
+        control != nullptr && IsWindow(control) && underlineFont &&
+        reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)) == underlineFont.get();
+    // Detached first, so that our own handling does not underline the font again.
     Detach();
-    underlineFont.Reset();
+    if (showsOurFont)
+        SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(originalFont), FALSE);
+    underlineFont.reset();
 }
 
 COLORREF LinkLabel::CurrentColor() const noexcept {
@@ -85,10 +88,10 @@ void LinkLabel::OnAttach() {
     // The dialog's font, underlined.
     originalFont = reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0));
     if (MakeUnderlined(originalFont, underlineFont))
-        SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(underlineFont.Get()), TRUE);
+        SendMessageA(window, WM_SETFONT, reinterpret_cast<WPARAM>(underlineFont.get()), TRUE);
 
     // The system's own hand pointer.
-    linkCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32649));  // IDC_HAND
+    linkCursor = LoadCursorA(nullptr, IDC_HAND);
 
     // The tooltip has no owner: under Wine an owned topmost popup keeps its owner dialog out
     // of the topmost band, so the caption pin could not keep the window on top. With its
@@ -114,14 +117,14 @@ bool LinkLabel::OnDestroy(WindowMessage&) {
 
 bool LinkLabel::OnSetFont(WindowMessage& message) {
     const auto font = reinterpret_cast<HFONT>(message.wParam);
-    if (underlineFont && font == underlineFont.Get()) return false;  // ours: the control takes it
+    if (underlineFont && font == underlineFont.get()) return false;  // ours: the control takes it
     // Someone else's font: the dialog manager sends a new one after a DPI change. The link
     // shows an underlined copy of it, and the copy it showed so far goes once it is replaced.
-    Font underlined;
+    base::UniqueFont underlined;
     if (!MakeUnderlined(font, underlined)) return false;  // then the plain font, as sent
     originalFont = font;
     message.result =
-        DefaultProc(WM_SETFONT, reinterpret_cast<WPARAM>(underlined.Get()), message.lParam);
+        DefaultProc(WM_SETFONT, reinterpret_cast<WPARAM>(underlined.get()), message.lParam);
     underlineFont = std::move(underlined);
     return true;
 }

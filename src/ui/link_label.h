@@ -8,8 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "base/win32/window_owners.h"
 #include "framework/control.h"
-#include "framework/font.h"
 #include "framework/tool_tip.h"
 
 namespace vesperlin::win32 {
@@ -65,7 +65,7 @@ class LinkLabel : public Static {
     HCURSOR linkCursor = nullptr;
     bool isHovering = false;
     bool isVisited = false;
-    Font underlineFont;
+    base::UniqueFont underlineFont;
     ToolTip toolTip;
     std::string target;
 };

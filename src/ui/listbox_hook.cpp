@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "base/win32/wide_text.h"
+#include "base/win32/window_owners.h"
 #include "framework/control.h"
 #include "ui/listbox_extent.h"
 
@@ -16,24 +18,6 @@ WNDPROC savedListBoxProc = nullptr;
 // (the class procedure is a wide one) and is measured wide, since GDI's 8-bit calls read text
 // in the system's code page, not in the UTF-8 one our manifest gives the rest of the program:
 // measured that way, Cyrillic comes out too wide and Chinese too narrow.
-std::string Utf8Text(const wchar_t* text, int units) {
-    if (text == nullptr || units == 0) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, units, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return {};
-    std::string narrow(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, units, narrow.data(), size, nullptr, nullptr);
-    return narrow;
-}
-
-std::wstring WideText(const std::string& text) {
-    if (text.empty()) return {};
-    const int count = static_cast<int>(text.size());
-    const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), count, nullptr, 0);
-    if (units <= 0) return {};
-    std::wstring wide(static_cast<std::size_t>(units), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), count, wide.data(), units);
-    return wide;
-}
 
 // The list box as the bookkeeping sees it. Requests go out to the same window and so pass back
 // through ListBoxHookProc, which lets them through untouched.
@@ -42,27 +26,29 @@ class WindowListBoxPort : public ListBoxPort {
     explicit WindowListBoxPort(HWND window) : window(window) {}
 
     std::int32_t MeasureText(FontHandle font, const std::string& text) override {
-        DeviceContext dc(window, font);
-        if (dc.dc == nullptr) return 0;
-        const std::wstring wide = WideText(text);
+        base::WindowDc dc(window);
+        if (!dc) return 0;
+        if (font != nullptr) dc.Select(static_cast<HFONT>(font));
+        const std::wstring wide = base::WideFromNarrow(text);
         SIZE size{};
-        if (!GetTextExtentPoint32W(dc.dc, wide.c_str(), static_cast<int>(wide.size()), &size))
+        if (!GetTextExtentPoint32W(dc.get(), wide.c_str(), static_cast<int>(wide.size()), &size))
             return 0;
         return size.cx;
     }
 
     std::int32_t AverageCharWidth(FontHandle font) override {
-        DeviceContext dc(window, font);
-        if (dc.dc == nullptr) return 0;
+        base::WindowDc dc(window);
+        if (!dc) return 0;
+        if (font != nullptr) dc.Select(static_cast<HFONT>(font));
         TEXTMETRICA metrics{};
-        if (!GetTextMetricsA(dc.dc, &metrics)) return 0;
+        if (!GetTextMetricsA(dc.get(), &metrics)) return 0;
         return metrics.tmAveCharWidth;
     }
 
     bool GetItemText(std::int32_t index, std::string& text) override {
         std::wstring wide;
         const bool read = GetListBoxWideText(window, index, wide);
-        text = Utf8Text(wide.data(), static_cast<int>(wide.size()));
+        text = base::NarrowFromWide(wide);
         return read;
     }
 
@@ -75,25 +61,6 @@ class WindowListBoxPort : public ListBoxPort {
     }
 
   private:
-    // The list box's device context with a font selected; the previous object is put back and
-    // the context released at the end of the measurement.
-    struct DeviceContext {
-        DeviceContext(HWND window, FontHandle font) : window(window), dc(GetDC(window)) {
-            if (dc != nullptr && font != nullptr)
-                previous = SelectObject(dc, static_cast<HFONT>(font));
-        }
-        ~DeviceContext() {
-            if (dc == nullptr) return;
-            if (previous != nullptr) SelectObject(dc, previous);
-            ReleaseDC(window, dc);
-        }
-        DeviceContext(const DeviceContext&) = delete;
-        DeviceContext& operator=(const DeviceContext&) = delete;
-        HWND window;
-        HDC dc;
-        HGDIOBJ previous = nullptr;
-    };
-
     HWND window;
 };
 
@@ -140,7 +107,7 @@ void RecordAfter(HWND window, ListBoxExtentState& state, UINT message, WPARAM wP
             const LONG style = GetWindowLongA(window, GWL_STYLE);
             if (!HoldsStrings(style)) break;
             const auto* wide = reinterpret_cast<const wchar_t*>(lParam);
-            const std::string text = Utf8Text(wide, wide != nullptr ? lstrlenW(wide) : 0);
+            const std::string text = base::NarrowFromWide(wide);
             // Only the list box's answer tells where the item landed (sorted, or appended at -1).
             if (message == LB_ADDSTRING && (style & LBS_SORT) == 0)
                 state.RecordAddedItem(port, text, result);

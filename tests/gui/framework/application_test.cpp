@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <utility>
+
+#include "base/win32/wide_text.h"
 
 namespace vesperlin::win32 {
 namespace {
@@ -53,6 +56,40 @@ TEST(Application, ResourcesComeFromTheCurrentResourceHandle) {
     EXPECT_EQ(LoadResourceIcon(4711), nullptr);
     app.SetResourceHandle(app.Instance());
     EXPECT_EQ(LoadResourceString(4711), "");
+}
+
+// A library nothing else in the test loads, so that it is gone once its owner frees it.
+constexpr char SpareLibrary[] = "msimg32.dll";
+
+TEST(Application, KeepsAResourceLibraryUntilItIsReplacedOrTheApplicationEnds) {
+    ASSERT_EQ(GetModuleHandleA(SpareLibrary), nullptr);
+    {
+        ScriptedApp app;
+        base::UniqueModule library(LoadLibraryA(SpareLibrary));
+        ASSERT_TRUE(library);
+        const HMODULE loaded = library.get();
+        app.SetResourceLibrary(std::move(library));
+        EXPECT_EQ(app.ResourceHandle(), loaded);
+        EXPECT_EQ(CurrentResourceHandle(), loaded);
+        EXPECT_EQ(GetModuleHandleA(SpareLibrary), loaded);
+
+        app.SetResourceLibrary({});
+        EXPECT_EQ(app.ResourceHandle(), app.Instance());
+        EXPECT_EQ(GetModuleHandleA(SpareLibrary), nullptr);
+
+        app.SetResourceLibrary(base::UniqueModule(LoadLibraryA(SpareLibrary)));
+        EXPECT_NE(GetModuleHandleA(SpareLibrary), nullptr);
+    }
+    EXPECT_EQ(GetModuleHandleA(SpareLibrary), nullptr) << "freed with the application";
+}
+
+TEST(ExecutablePath, IsTheRunningProgramsWholePath) {
+    std::wstring wide(32768, L'\0');
+    wide.resize(GetModuleFileNameW(nullptr, wide.data(), static_cast<DWORD>(wide.size())));
+    ASSERT_FALSE(wide.empty());
+    const std::string path = ExecutablePath();
+    EXPECT_EQ(path, base::NarrowFromWide(wide));
+    EXPECT_NE(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(RunApplication, EndsAfterInitInstanceReturnsFalse) {

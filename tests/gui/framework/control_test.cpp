@@ -2,6 +2,7 @@
 // parent dialog, detaching, and the list box and static wrappers on real controls.
 #include "framework/control.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -182,6 +183,82 @@ TEST_F(BoundControls, LetGoWhenTheControlWindowIsDestroyed) {
     DestroyWindow(labelWindow);
     EXPECT_EQ(dialog.label.Handle(), nullptr);
     EXPECT_EQ(dialog.label.GetText(), "");
+}
+
+// Another subclass on the same control, as a tooltip or a theme would add one: it counts Ping
+// and passes everything on.
+struct ForeignSubclass {
+    explicit ForeignSubclass(UINT_PTR id) : id(id) {}
+    UINT_PTR id;
+    int pings = 0;
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                 UINT_PTR id, DWORD_PTR reference) {
+        if (message == Ping) ++reinterpret_cast<ForeignSubclass*>(reference)->pings;
+        if (message == WM_NCDESTROY) RemoveWindowSubclass(window, &ForeignSubclass::Proc, id);
+        return DefSubclassProc(window, message, wParam, lParam);
+    }
+    bool Install(HWND window) {
+        return SetWindowSubclass(window, &ForeignSubclass::Proc, id,
+                                 reinterpret_cast<DWORD_PTR>(this)) != FALSE;
+    }
+};
+
+TEST_F(BoundControls, ShareTheControlWithOtherSubclassesBeneathAndAbove) {
+    HWND other = dialog.GetItem(OtherLabelId);
+    ForeignSubclass beneath(7);
+    ASSERT_TRUE(beneath.Install(other));
+    ProbeLabel probe;
+    ASSERT_TRUE(probe.Attach(other));
+    ForeignSubclass above(8);
+    ASSERT_TRUE(above.Install(other));
+
+    // Ours answers Ping; the one above sees it first, the one beneath never does.
+    EXPECT_EQ(Control::FromHandle(other), &probe);
+    EXPECT_EQ(SendMessageA(other, Ping, 0, 0), 1234);
+    EXPECT_EQ(above.pings, 1);
+    EXPECT_EQ(beneath.pings, 0);
+    // What ours does not answer goes down the chain to the control itself.
+    EXPECT_EQ(probe.GetText(), "unbound label");
+    SendMessageA(other, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    EXPECT_EQ(probe.calls, std::vector<std::string>{"clicked"});
+    EXPECT_TRUE(dialog.commandsSeen.empty());
+
+    // Unbound from the middle of the chain: the others keep working around the gap.
+    probe.Detach();
+    EXPECT_EQ(Control::FromHandle(other), nullptr);
+    EXPECT_EQ(SendMessageA(other, Ping, 0, 0), 0);
+    EXPECT_EQ(above.pings, 2);
+    EXPECT_EQ(beneath.pings, 1);
+    SendMessageA(other, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    EXPECT_EQ(dialog.commandsSeen.size(), 1u);
+    EXPECT_EQ(probe.calls, std::vector<std::string>{"clicked"});
+
+    // And it can be bound again.
+    EXPECT_TRUE(probe.Attach(other));
+    EXPECT_EQ(SendMessageA(other, Ping, 0, 0), 1234);
+    EXPECT_EQ(probe.attaches, 2);
+}
+
+TEST_F(BoundControls, LetGoWhenDestroyedUnderAnotherSubclass) {
+    ForeignSubclass above(8);
+    ASSERT_TRUE(above.Install(labelWindow));
+    DestroyWindow(labelWindow);
+    EXPECT_EQ(dialog.label.Handle(), nullptr);
+    EXPECT_FALSE(IsWindow(labelWindow));
+}
+
+TEST(ControlLookup, FindsNoObjectOnWindowsThatAnswerEveryMessage) {
+    // A window whose procedure answers anything, even our question, with a non-zero value.
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 1; };
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "VesperlinAnswersAll";
+    RegisterClassA(&windowClass);
+    HWND talkative = CreateWindowExA(0, "VesperlinAnswersAll", "", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                     nullptr, windowClass.hInstance, nullptr);
+    ASSERT_NE(talkative, nullptr);
+    EXPECT_EQ(Control::FromHandle(talkative), nullptr);
+    DestroyWindow(talkative);
 }
 
 TEST_F(BoundControls, ListBoxKeepsAndReturnsItsLines) {

@@ -1,11 +1,10 @@
-// The small services: wait cursor, message box routing, owned fonts and the tooltip.
+// The small services: wait cursor, message box routing and the tooltip.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "framework/font.h"
 #include "framework/message_box.h"
 #include "framework/tool_tip.h"
 #include "framework/wait_cursor.h"
@@ -80,29 +79,6 @@ TEST_F(RecordedMessages, ReplacingHandsBackTheCurrentFunction) {
     EXPECT_EQ(others, 1);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].second, "to the recorder");
-}
-
-TEST(Font, OwnsItsHandleAndDeletesIt) {
-    LOGFONTA description{};
-    ASSERT_EQ(GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(description), &description),
-              static_cast<int>(sizeof(description)));
-    description.lfUnderline = TRUE;
-    HFONT handle = nullptr;
-    {
-        Font font;
-        EXPECT_FALSE(font);
-        ASSERT_TRUE(font.CreateIndirect(description));
-        handle = font.Get();
-        EXPECT_EQ(GetObjectType(handle), static_cast<DWORD>(OBJ_FONT));
-        LOGFONTA copy{};
-        GetObjectA(handle, sizeof(copy), &copy);
-        EXPECT_TRUE(copy.lfUnderline);
-
-        Font moved(std::move(font));
-        EXPECT_FALSE(font);
-        EXPECT_EQ(moved.Get(), handle);
-    }
-    EXPECT_EQ(GetObjectType(handle), 0u) << "the font must be deleted with its owner";
 }
 
 TEST(ToolTip, HoldsItsToolAndGoesWithItsOwner) {

@@ -2,13 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "app/out_of_memory.h"
 
 namespace vesperlin {
 namespace {
@@ -195,22 +192,12 @@ TEST(SplitCommandLine, OutOfMemoryLeavesTheObjectEmptyAndSaysSo) {
     CommandLineArgs args;
     ASSERT_EQ(args.SplitCommandLine("app.exe old", kStartupSplitRules), 2);
     CommandLineArgs::SetBlockLimitForTesting(16);
-#ifdef _WIN32
-    SetLastError(0);
-#else
-    errno = 0;
-#endif
+    ClearLastFailure();
     const int count = args.SplitCommandLine("app.exe a.txt", kStartupSplitRules);
-#ifdef _WIN32
-    const unsigned long error = GetLastError();
-    const unsigned long expected = ERROR_OUTOFMEMORY;
-#else
-    const int error = errno;
-    const int expected = ENOMEM;
-#endif
+    const bool saysOutOfMemory = LastFailureIsOutOfMemory();
     CommandLineArgs::SetBlockLimitForTesting(static_cast<std::size_t>(-1));
     EXPECT_EQ(count, 0);
-    EXPECT_EQ(error, expected);
+    EXPECT_TRUE(saysOutOfMemory);
     EXPECT_EQ(args.Args(), nullptr);
     EXPECT_EQ(args.Count(), 0);
 }

@@ -1,0 +1,19 @@
+#include <cerrno>
+
+#include "app/out_of_memory.h"
+
+namespace vesperlin {
+
+void ReportOutOfMemory() noexcept {
+    errno = ENOMEM;
+}
+
+bool LastFailureIsOutOfMemory() noexcept {
+    return errno == ENOMEM;
+}
+
+void ClearLastFailure() noexcept {
+    errno = 0;
+}
+
+}  // namespace vesperlin
