@@ -1,13 +1,19 @@
 # Helpers shared by every folder's CMakeLists.txt.
 
-# vesperlin_library(NAME SOURCES ... [LIBS ...]): a static library of our own code, warnings on.
+# vesperlin_library(NAME SOURCES ... [PUBLIC_LIBS ...] [LIBS ...]): a static library of our own
+# code, warnings on. PUBLIC_LIBS are what its headers need, so its users get them too; LIBS are
+# what only its sources use. Every library names headers from src/ ("layer/file.h");
+# scripts/check-includes.sh keeps a layer from naming one above its own.
 function(vesperlin_library name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_LIBS;LIBS" ${ARGN})
     add_library(${name} STATIC ${ARG_SOURCES})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
     target_compile_options(${name} PRIVATE ${VESPERLIN_WARNINGS})
+    if(ARG_PUBLIC_LIBS)
+        target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_LIBS})
+    endif()
     if(ARG_LIBS)
-        target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+        target_link_libraries(${name} PRIVATE ${ARG_LIBS})
     endif()
 endfunction()
 
