@@ -4,6 +4,7 @@
 #   check-scripts.sh hang PREFIX HOLDER.exe CTEST  a test that hangs, under CTest, keeps its output
 #                                                  and shows what it was doing
 #   check-scripts.sh bench-arguments               bench/windows/run.sh reads its arguments
+#   check-scripts.sh stop                          wine-stop.sh waits for the prefix's programs
 # Prints one line a check and ends with status 1 when one failed.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -178,6 +179,28 @@ EOF
         "$(printf '%s|%s' "$said" "$(cat "$work/calls" 2>/dev/null)")"
 }
 
+check_stop() {
+    local prefix=$work/stop-prefix said
+    mkdir -p "$prefix"
+    # A wrapper's hold on the prefix, taken as wine-run.sh takes it, until told to let go.
+    (
+        exec 7>>"$prefix/.users"
+        flock -s 7
+        touch "$work/held"
+        while [ ! -e "$work/release" ]; do sleep 0.05; done
+    ) &
+    local holder=$!
+    cleanups+=("touch '$work/release'; wait $holder 2>/dev/null")
+    while [ ! -e "$work/held" ] && kill -0 "$holder" 2>/dev/null; do sleep 0.05; done
+    said=$(VESPERLIN_WINE_STOP_WAIT=1 "$here/wine-stop.sh" --prefix "$prefix" 2>&1)
+    expect "a stop leaves the server of a prefix whose programs still run" \
+        "wine-stop: programs still run on $prefix after 1 s; its server is left running" "$said"
+    touch "$work/release"
+    wait "$holder"
+    said=$(VESPERLIN_WINE_STOP_WAIT=1 "$here/wine-stop.sh" --prefix "$prefix" 2>&1)
+    expect "a stop goes ahead once they have ended" "" "$said"
+}
+
 case ${1:-} in
     display) check_display ;;
     hang)
@@ -185,8 +208,9 @@ case ${1:-} in
         check_hang "$2" "$3" "$4"
         ;;
     bench-arguments) check_bench_arguments ;;
+    stop) check_stop ;;
     *)
-        echo "usage: $0 display | hang PREFIX HOLDER.exe CTEST | bench-arguments" >&2
+        echo "usage: $0 display | hang PREFIX HOLDER.exe CTEST | bench-arguments | stop" >&2
         exit 2
         ;;
 esac

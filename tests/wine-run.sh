@@ -14,7 +14,14 @@ shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=wine-env.sh
 . "$here/wine-env.sh"
-vesperlin_wine_env "$prefix" || exit 1
+# Every wrapper holds the prefix's users lock shared while it runs; wine-stop.sh takes it alone,
+# so a second CTest (or a script) ending on this build tree never kills the server under a
+# running test, whose program would then wait for its vanished server for ever. Wine and what
+# it starts do not inherit the lock (7>&-): a service left running must not hold it.
+mkdir -p "$prefix" || exit 1
+exec 7>>"$prefix/.users"
+flock -s 7
+vesperlin_wine_env "$prefix" 7>&- || exit 1
 
 # A test program writes its first line as soon as its main runs. One that has written nothing
 # after this long never started: Wine hung while starting it.
@@ -54,7 +61,7 @@ watch() {
     trap - TERM
     kill -0 "$program" 2>/dev/null || return
     echo "wine-run: $exe still runs ${dump_margin} s before its time-out; what it is doing:" >&2
-    "$here/wine-dump.sh" "$program" "$exe" </dev/null >"$dump" 2>&1 &
+    "$here/wine-dump.sh" "$program" "$exe" </dev/null >"$dump" 2>&1 7>&- &
     local dumper=$!
     # Copied as it grows: what is written before CTest's kill is in the test's output.
     tail -n +1 -s 0.1 --pid="$dumper" -f "$dump" >&2
@@ -69,7 +76,7 @@ run() {
     : >"$output"
     : >"$errors"
     started=true
-    wine "$@" >"$output" 2>"$errors" </dev/null &
+    wine "$@" >"$output" 2>"$errors" </dev/null 7>&- &
     local program=$!
     tail -n +1 -s 0.1 --pid="$program" -f "$output" &
     local copyOut=$!
