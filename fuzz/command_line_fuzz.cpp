@@ -8,8 +8,10 @@
 #include "app/command_line.h"
 #include "fuzz_support.h"
 
-using vesperlin::ArgSplitRules;
-using vesperlin::CommandLineArgs;
+using namespace vesperlin::app;
+
+using vesperlin::app::ArgSplitRules;
+using vesperlin::app::CommandLineArgs;
 using vesperlin::fuzz::FuzzInput;
 
 namespace {
@@ -56,7 +58,7 @@ bool IsSubsequence(const std::string& part, const std::string& whole) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzInput input(data, size);
-    ArgSplitRules rules = vesperlin::kStartupSplitRules;
+    ArgSplitRules rules = vesperlin::app::kStartupSplitRules;
     if (input.Byte() % 2 == 1) {
         rules.separator = static_cast<char>(input.Byte());
         rules.quote = static_cast<char>(input.Byte());

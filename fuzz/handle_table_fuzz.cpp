@@ -2,7 +2,7 @@
 #include "native_fuzz.h"
 #include "sysinfo/native_records.h"
 
-using namespace vesperlin;
+using namespace vesperlin::sysinfo;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const ByteSpan table(data, size);

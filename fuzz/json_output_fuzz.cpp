@@ -17,7 +17,10 @@
 #include "fuzz_support.h"
 #include "base/text.h"
 
-using namespace vesperlin;
+using namespace vesperlin::base;
+using namespace vesperlin::sysinfo;
+using namespace vesperlin::cli;
+
 using vesperlin::fuzz::FuzzInput;
 using vesperlin::fuzz::WellFormedUtf8;
 using vesperlin::testing::FakeSystem;
@@ -218,7 +221,7 @@ class JsonReader {
                     } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
                         return false;  // half a pair names no character
                     }
-                    base::AppendUtf8(static_cast<char32_t>(unit), out);
+                    vesperlin::base::AppendUtf8(static_cast<char32_t>(unit), out);
                     break;
                 }
                 default:

@@ -8,6 +8,8 @@
 #include "fuzz_support.h"
 #include "sysinfo/name_tail_filter.h"
 
+using namespace vesperlin::sysinfo;
+
 namespace {
 
 // The same text as the platform's ordinal case-insensitive rule may see it: ASCII and Latin-1
@@ -47,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pieces.pop_back();
     const unsigned pattern = size > 0 ? data[0] * 257u : 0;
 
-    const vesperlin::NameTailFilter filter(pieces);
+    const vesperlin::sysinfo::NameTailFilter filter(pieces);
     filter.Admits(probe.data(), probe.size());
     FUZZ_CHECK(filter.Admits(nullptr, 0));
     for (const std::u16string& name : pieces) {

@@ -5,14 +5,15 @@
 #include "native_fuzz.h"
 #include "sysinfo/native_records.h"
 
-using namespace vesperlin;
+using namespace vesperlin::sysinfo;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     const std::size_t recordOffset = data[0] % 32;
     const ByteSpan reply(data + 1, size - 1);
     TextSpan text;
-    const bool located = LocateReplyText(reply, fuzz::kBufferAddress, recordOffset, text);
+    const bool located =
+        LocateReplyText(reply, vesperlin::fuzz::kBufferAddress, recordOffset, text);
     if (located) {
         FUZZ_CHECK(text.offset <= reply.size() && reply.size() - text.offset >= 2 * text.units);
         std::uint16_t length = 0;
@@ -24,9 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        reply[text.offset + 2 * text.units + 1] == 0);
     }
     std::string narrow = "?";
-    FUZZ_CHECK(ReadReplyText(reply, fuzz::kBufferAddress, recordOffset, narrow) == located);
+    FUZZ_CHECK(ReadReplyText(reply, vesperlin::fuzz::kBufferAddress, recordOffset, narrow) ==
+               located);
     if (located) {
-        fuzz::CheckConverted(narrow);
+        vesperlin::fuzz::CheckConverted(narrow);
         FUZZ_CHECK(narrow.empty() == (text.units == 0));
     }
     return 0;

@@ -8,12 +8,13 @@
 #include "sysinfo/procfs/directory_records.h"
 #include "sysinfo/procfs/proc_dir.h"
 
-using namespace vesperlin::procfs;
+using namespace vesperlin::sysinfo;
+using namespace vesperlin::sysinfo::procfs;
 
 namespace {
 
 void CheckProcessId(std::string_view name) {
-    vesperlin::ProcessId id = 0;
+    vesperlin::sysinfo::ProcessId id = 0;
     if (!ParseProcessId(name, id)) return;
     // Only the plain decimal form of a number is a process entry.
     FUZZ_CHECK(std::to_string(id) == name && id != 0);

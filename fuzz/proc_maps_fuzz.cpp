@@ -8,7 +8,9 @@
 #include "sysinfo/procfs/maps_reader.h"
 #include "sysinfo/procfs/module_walk.h"
 
-using namespace vesperlin::procfs;
+using namespace vesperlin::sysinfo;
+using namespace vesperlin::sysinfo::procfs;
+
 using vesperlin::fuzz::FuzzInput;
 
 namespace {
@@ -39,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
     }
 
-    const vesperlin::ProcessId processId = 4321;
+    const vesperlin::sysinfo::ProcessId processId = 4321;
     std::vector<MappedModule> modules = {MappedModule{7, "/earlier/process", false, false, {}}};
     MapsEntry scratch;
     AddMappedModules(processId, exeLink.empty() ? nullptr : &exeLink, maps, scratch, modules);

@@ -10,7 +10,8 @@
 #include "sysinfo/procfs/fdinfo.h"
 #include "sysinfo/procfs/unix_sockets.h"
 
-using namespace vesperlin::procfs;
+using namespace vesperlin::sysinfo;
+using namespace vesperlin::sysinfo::procfs;
 
 namespace {
 
@@ -26,7 +27,7 @@ void CheckFdinfo(std::string_view text) {
     // The value came from a "flags:" line at the start of a line.
     FUZZ_CHECK(text.starts_with("flags:") || text.find("\nflags:") != std::string_view::npos);
     const std::uint8_t access = AccessOfOpenFlags(flags);
-    FUZZ_CHECK((access & ~(vesperlin::AccessRead | vesperlin::AccessWrite)) == 0);
+    FUZZ_CHECK((access & ~(vesperlin::sysinfo::AccessRead | vesperlin::sysinfo::AccessWrite)) == 0);
     if (flags & O_PATH) FUZZ_CHECK(access == 0);
 }
 

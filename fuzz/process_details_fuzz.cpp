@@ -8,7 +8,8 @@
 #include "fuzz_support.h"
 #include "sysinfo/procfs/process_details.h"
 
-using namespace vesperlin::procfs;
+using namespace vesperlin::sysinfo;
+using namespace vesperlin::sysinfo::procfs;
 
 namespace {
 

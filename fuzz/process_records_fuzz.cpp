@@ -6,7 +6,7 @@
 #include "sysinfo/native_records.h"
 #include "sysinfo/process_index.h"
 
-using namespace vesperlin;
+using namespace vesperlin::sysinfo;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const ByteSpan list(data, size);
@@ -28,15 +28,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     for (std::size_t offset : offsets) {
         std::string name = "?";
-        if (ReadProcessImageName(list, fuzz::kBufferAddress, offset, name)) {
-            fuzz::CheckConverted(name);
+        if (ReadProcessImageName(list, vesperlin::fuzz::kBufferAddress, offset, name)) {
+            vesperlin::fuzz::CheckConverted(name);
         } else {
             FUZZ_CHECK(name.empty());
         }
     }
     // An offset that names no whole record is refused, never read past the list.
     std::string name;
-    ReadProcessImageName(list, fuzz::kBufferAddress, size, name);
-    if (size > 8) ReadProcessImageName(list, fuzz::kBufferAddress, size - 8, name);
+    ReadProcessImageName(list, vesperlin::fuzz::kBufferAddress, size, name);
+    if (size > 8) ReadProcessImageName(list, vesperlin::fuzz::kBufferAddress, size - 8, name);
     return 0;
 }

@@ -30,7 +30,9 @@
 #include "sysinfo/win32/nt_api.h"
 #include "sysinfo/win32/object_types.h"
 
-using namespace vesperlin;
+using namespace vesperlin::sysinfo;
+using namespace vesperlin::sysinfo::win32;
+
 using vesperlin::testing::HolderProcess;
 using vesperlin::testing::TempFolder;
 
@@ -50,7 +52,7 @@ struct Load {
     int slow = 100;
 };
 
-win32::NtQueryInformationFileFn realFileQuery = nullptr;
+vesperlin::sysinfo::win32::NtQueryInformationFileFn realFileQuery = nullptr;
 volatile LONG soaking = 0;
 volatile LONG slowCalls = 0;
 
@@ -101,7 +103,7 @@ double Millis(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
 // which no number of threads makes cheaper. Measured right before each pass, since what a
 // round trip costs drifts with the machine's load.
 struct FloorWork {
-    std::vector<win32::HandleEntry> rows;
+    std::vector<vesperlin::sysinfo::win32::HandleEntry> rows;
     std::vector<HANDLE> owners;  // per row
     volatile LONG next = 0;
 };
@@ -130,8 +132,8 @@ double MeasureFloor(int threads) {
     HANDLE file =
         CreateFileA(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return -1;
-    std::vector<win32::HandleEntry> table;
-    const bool read = win32::ReadSystemHandleTable(table);
+    std::vector<vesperlin::sysinfo::win32::HandleEntry> table;
+    const bool read = vesperlin::sysinfo::win32::ReadSystemHandleTable(table);
     CloseHandle(file);
     if (!read) return -1;
     USHORT fileIndex = 0;
@@ -170,19 +172,20 @@ double MeasureFloor(int threads) {
 struct Pass {
     double wall = 0, snapshot = 0, visit = 0, close = 0;
     std::size_t rows = 0, named = 0, hits = 0;
-    win32::HandlePassCounters counts;  // this pass's alone
+    vesperlin::sysinfo::win32::HandlePassCounters counts;  // this pass's alone
 };
 
 Pass RunPass(const std::string& target, const std::string& deviceForm, bool allNames) {
     const std::string wineForm = "\\??\\" + target;
     SilentMessages messages;
     Pass pass;
-    const win32::HandlePassCounters before = win32::handlePassCounters;
-    win32::handlePassCounters.longestWaitUs = 0;
+    const vesperlin::sysinfo::win32::HandlePassCounters before =
+        vesperlin::sysinfo::win32::handlePassCounters;
+    vesperlin::sysinfo::win32::handlePassCounters.longestWaitUs = 0;
     LARGE_INTEGER start, taken, visited, end;
     QueryPerformanceCounter(&start);
     {
-        auto snapshot = win32::TakeFileHandleSnapshot(messages);
+        auto snapshot = vesperlin::sysinfo::win32::TakeFileHandleSnapshot(messages);
         // As the usage query does: only handles that may be the target need naming.
         if (!allNames) snapshot->LimitNamesTo({{deviceForm, target}});
         QueryPerformanceCounter(&taken);
@@ -200,7 +203,8 @@ Pass RunPass(const std::string& target, const std::string& deviceForm, bool allN
     pass.snapshot = Millis(start, taken);
     pass.visit = Millis(taken, visited);
     pass.close = Millis(visited, end);
-    const win32::HandlePassCounters& after = win32::handlePassCounters;
+    const vesperlin::sysinfo::win32::HandlePassCounters& after =
+        vesperlin::sysinfo::win32::handlePassCounters;
     pass.counts.processesOpened = after.processesOpened - before.processesOpened;
     pass.counts.handlesCopied = after.handlesCopied - before.handlesCopied;
     pass.counts.threadsCreated = after.threadsCreated - before.threadsCreated;
@@ -245,7 +249,7 @@ int main(int argc, char** argv) {
     bool allNames = false;  // --all-names: name every handle, as a visit without a limit does
     for (int i = 1; i < argc; ++i) allNames |= std::strcmp(argv[i], "--all-names") == 0;
 
-    if (!win32::ntApiBound) {
+    if (!vesperlin::sysinfo::win32::ntApiBound) {
         std::fprintf(stderr, "native entry points not bound\n");
         return 1;
     }
@@ -303,8 +307,8 @@ int main(int argc, char** argv) {
     QueryDosDeviceA(target.substr(0, 2).c_str(), device, sizeof(device));
     const std::string deviceForm = std::string(device) + target.substr(2);
 
-    realFileQuery = win32::NtApi.NtQueryInformationFile;
-    win32::NtApi.NtQueryInformationFile = ScriptedFileQuery;
+    realFileQuery = vesperlin::sysinfo::win32::NtApi.NtQueryInformationFile;
+    vesperlin::sysinfo::win32::NtApi.NtQueryInformationFile = ScriptedFileQuery;
 
     // One holder process keeps at most one blocked pipe (both ends are "File" handles).
     std::printf(
@@ -317,7 +321,8 @@ int main(int argc, char** argv) {
                 "OpenProcess", "Duplicate", "threads", "timeouts", "hits");
     std::vector<double> walls, floors, ratios;
     for (int run = 0; run < load.runs; ++run) {
-        const double floor = MeasureFloor(static_cast<int>(win32::ProbePoolSize));
+        const double floor =
+            MeasureFloor(static_cast<int>(vesperlin::sysinfo::win32::ProbePoolSize));
         const Pass pass = RunPass(target, deviceForm, allNames);
         walls.push_back(pass.wall);
         floors.push_back(floor);
@@ -333,11 +338,12 @@ int main(int argc, char** argv) {
     std::printf(
         "median floor (copy + probe + close of every file handle, %zu bare threads): "
         "%.1f ms; median ratio wall / floor: %.2f\n",
-        win32::ProbePoolSize, Median(floors), Median(ratios));
+        vesperlin::sysinfo::win32::ProbePoolSize, Median(floors), Median(ratios));
 
     if (load.soakRounds > 0) {
         std::printf("soak: %d rounds, %d probes answering after 90-130 ms (limit %lu ms)\n",
-                    load.soakRounds, slowMade, static_cast<unsigned long>(win32::ProbeTimeLimitMs));
+                    load.soakRounds, slowMade,
+                    static_cast<unsigned long>(vesperlin::sysinfo::win32::ProbeTimeLimitMs));
         std::printf("%5s %9s %7s %8s %12s %7s %10s %4s\n", "round", "wall ms", "rows", "timeouts",
                     "longest wait", "threads", "terminated", "hits");
         soaking = 1;
@@ -365,6 +371,6 @@ int main(int argc, char** argv) {
             "%zu threads created, %zu terminated, %d rounds that missed a hit\n",
             load.soakRounds, stalls, timeouts, longest / 1000.0, threads, terminated, lostHits);
     }
-    win32::NtApi.NtQueryInformationFile = realFileQuery;
+    vesperlin::sysinfo::win32::NtApi.NtQueryInformationFile = realFileQuery;
     return 0;
 }

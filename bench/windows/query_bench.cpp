@@ -24,7 +24,10 @@
 #include "sysinfo/win32/nt_api.h"
 #include "sysinfo/win32/win32_system.h"
 
-using namespace vesperlin;
+using namespace vesperlin::sysinfo;
+using namespace vesperlin::sysinfo::win32;
+using namespace vesperlin::query;
+
 using vesperlin::testing::HolderProcess;
 using vesperlin::testing::TempFolder;
 
@@ -94,11 +97,11 @@ class BenchSystem : public System {
     ProcessId OwnProcessId() const override { return system.OwnProcessId(); }
 
   private:
-    win32::Win32System system;
+    vesperlin::sysinfo::win32::Win32System system;
     bool namingMappedHits = false;
 };
 
-win32::NtQueryInformationFileFn platformFileQuery = nullptr;
+vesperlin::sysinfo::win32::NtQueryInformationFileFn platformFileQuery = nullptr;
 
 // A name query that never answers for files called "blocked-*", as a handle on a hung network
 // share or a blocked pipe does on Windows (under Wine nothing blocks). Runs on probe workers,
@@ -127,7 +130,7 @@ int main(int argc, char** argv) {
     const int blocked = std::min(processes, Option(argc, argv, "--blocked", 10));
     const int mappers = std::min(processes, Option(argc, argv, "--mapped", 3));
     const int runs = std::max(1, Option(argc, argv, "--runs", 7));
-    if (!win32::ntApiBound) {
+    if (!vesperlin::sysinfo::win32::ntApiBound) {
         std::fprintf(stderr, "native entry points not bound\n");
         return 1;
     }
@@ -157,8 +160,8 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    platformFileQuery = win32::NtApi.NtQueryInformationFile;
-    win32::NtApi.NtQueryInformationFile = HangingFileQuery;
+    platformFileQuery = vesperlin::sysinfo::win32::NtApi.NtQueryInformationFile;
+    vesperlin::sysinfo::win32::NtApi.NtQueryInformationFile = HangingFileQuery;
 
     std::printf(
         "load: %d processes x %d files, %d blocked pipes, %d blocked name queries; target held "
@@ -177,9 +180,9 @@ int main(int argc, char** argv) {
         double ms[2] = {};
         std::size_t lines[2] = {};
         std::size_t mappedHits = 0;
-        const std::size_t walked = win32::mappedPassCounters.processesWalked;
-        const std::size_t regions = win32::mappedPassCounters.spaceQueries;
-        const std::size_t names = win32::mappedPassCounters.nameQueries;
+        const std::size_t walked = vesperlin::sysinfo::win32::mappedPassCounters.processesWalked;
+        const std::size_t regions = vesperlin::sysinfo::win32::mappedPassCounters.spaceQueries;
+        const std::size_t names = vesperlin::sysinfo::win32::mappedPassCounters.nameQueries;
         // Alternate which query goes first, so that a drift in the server's cost does not
         // favour one of them.
         for (int turn = 0; turn < 2; ++turn) {
@@ -199,14 +202,16 @@ int main(int argc, char** argv) {
         shares.push_back(mapped.back() / (ms[0] - mapped.back()));
         std::printf("%4d %9.1f %9.1f %9.1f %7.1f%% %7.1f%% %9zu %8zu %7zu %2zu/%-3zu %6zu\n",
                     run + 1, ms[0], ms[1], mapped.back(), 100.0 * (ms[0] / ms[1] - 1.0),
-                    100.0 * shares.back(), win32::mappedPassCounters.processesWalked - walked,
-                    win32::mappedPassCounters.spaceQueries - regions,
-                    win32::mappedPassCounters.nameQueries - names, lines[0], lines[1], mappedHits);
+                    100.0 * shares.back(),
+                    vesperlin::sysinfo::win32::mappedPassCounters.processesWalked - walked,
+                    vesperlin::sysinfo::win32::mappedPassCounters.spaceQueries - regions,
+                    vesperlin::sysinfo::win32::mappedPassCounters.nameQueries - names, lines[0],
+                    lines[1], mappedHits);
         std::fflush(stdout);
         // Mappers that also hold the target add no line; the others add one each.
         sameAnswer &= lines[0] >= lines[1];
     }
-    win32::NtApi.NtQueryInformationFile = platformFileQuery;
+    vesperlin::sysinfo::win32::NtApi.NtQueryInformationFile = platformFileQuery;
     std::printf(
         "median query with the mapped pass: %.1f ms, without: %.1f ms (the pass alone: %.1f ms) "
         "over %d runs\n",

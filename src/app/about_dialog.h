@@ -4,12 +4,12 @@
 #include "framework/dialog.h"
 #include "resource_ids.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::app {
 
-class AboutDialog : public Dialog {
+class AboutDialog : public framework::Dialog {
   public:
     // `owner` stays disabled while the box is open.
-    explicit AboutDialog(HWND owner = nullptr) : Dialog(IDD_ABOUT, owner) {}
+    explicit AboutDialog(HWND owner = nullptr) : framework::Dialog(IDD_ABOUT, owner) {}
 };
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::app

@@ -7,7 +7,7 @@
 
 #include "app/out_of_memory.h"
 
-namespace vesperlin {
+namespace vesperlin::app {
 
 namespace {
 
@@ -156,4 +156,4 @@ int CommandLineArgs::SplitCommandLine(const char* line, const ArgSplitRules& rul
     return count;
 }
 
-}  // namespace vesperlin
+}  // namespace vesperlin::app

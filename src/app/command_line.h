@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-namespace vesperlin {
+namespace vesperlin::app {
 
 // Six one-byte settings that drive SplitCommandLine.
 struct ArgSplitRules {
@@ -59,4 +59,4 @@ class CommandLineArgs {
     int count = 0;
 };
 
-}  // namespace vesperlin
+}  // namespace vesperlin::app

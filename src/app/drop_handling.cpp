@@ -4,10 +4,10 @@
 #include "framework/message_box.h"
 #include "framework/wait_cursor.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::app {
 
 void MainDialog::HandleDrop(HDROP drop) {
-    WaitCursor waitCursor;
+    framework::WaitCursor waitCursor;
     resultList.ResetContent();
     // The old lines vanish now, before a query that may take a while.
     RedrawWindow(resultList.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
@@ -21,17 +21,17 @@ void MainDialog::HandleDrop(HDROP drop) {
         name.resize(copied <= length ? copied : length);
     }
     if (name.empty()) {
-        ShowMessage(window, "File has no length.");
+        framework::ShowMessage(window, "File has no length.");
         return;
     }
     // Only a readable file is queried as one path: attributes that cannot be read take the
     // folder branch, whose listing then fails and queries nothing. The system's own test reads
     // attributes of paths of any length, which the 8-bit call does not.
-    if (system->Classify(name) == PathKind::File) {
+    if (system->Classify(name) == sysinfo::PathKind::File) {
         QueryPath(name);
     } else {
         ExpandFolder(name);
     }
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::app

@@ -5,12 +5,12 @@
 
 #include "framework/application.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::app {
 
 std::uint16_t activeLanguageId = kBuiltInLanguageId;
 
 std::string ProgramFolder() {
-    const std::string path = ExecutablePath();
+    const std::string path = framework::ExecutablePath();
     const std::size_t slash = path.find_last_of("\\/");
     if (slash == std::string::npos) return {};
     return path.substr(0, slash + 1);
@@ -18,7 +18,7 @@ std::string ProgramFolder() {
 
 bool LoadLanguageLibrary(std::uint16_t languageId) {
     if (languageId == kBuiltInLanguageId) return true;
-    Application* app = Application::Current();
+    framework::Application* app = framework::Application::Current();
     if (app == nullptr) return false;
     const std::string folder = ProgramFolder();
     if (folder.empty()) return false;
@@ -42,8 +42,9 @@ void SelectLanguage(const LanguageIdSource& userLanguage, const LanguageIdSource
 
 void FreeLanguageLibrary() {
     if (activeLanguageId == kBuiltInLanguageId) return;
-    if (Application* app = Application::Current()) app->SetResourceLibrary({});
+    if (framework::Application* app = framework::Application::Current())
+        app->SetResourceLibrary({});
     activeLanguageId = kBuiltInLanguageId;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::app

@@ -10,7 +10,7 @@
 
 #include "app/language_name.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::app {
 
 // The language the resources now come from; kBuiltInLanguageId while no library is loaded.
 // When it is anything else at the end, the resource handle is a library to free.
@@ -36,4 +36,4 @@ void FreeLanguageLibrary();
 // cannot be read.
 std::string ProgramFolder();
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::app

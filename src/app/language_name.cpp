@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace vesperlin {
+namespace vesperlin::app {
 
 std::string LanguageLibraryName(std::uint16_t languageId) {
     char name[32];
@@ -10,4 +10,4 @@ std::string LanguageLibraryName(std::uint16_t languageId) {
     return name;
 }
 
-}  // namespace vesperlin
+}  // namespace vesperlin::app

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace vesperlin {
+namespace vesperlin::app {
 
 // The language the program's built-in resources are written in (English, United States).
 inline constexpr std::uint16_t kBuiltInLanguageId = 1033;
@@ -13,4 +13,4 @@ inline constexpr std::uint16_t kBuiltInLanguageId = 1033;
 // hexadecimal with at least two digits (0x0407 gives Vesperlin407.dll, 0x0007 Vesperlin07.dll).
 std::string LanguageLibraryName(std::uint16_t languageId);
 
-}  // namespace vesperlin
+}  // namespace vesperlin::app

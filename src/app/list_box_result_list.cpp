@@ -1,6 +1,6 @@
 #include "app/list_box_result_list.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::app {
 
 std::size_t ListBoxResultList::Count() const {
     const int count = list.GetCount();
@@ -16,4 +16,4 @@ void ListBoxResultList::Add(const std::string& line) {
     list.AddString(line);
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::app

@@ -7,17 +7,17 @@
 #include "framework/control.h"
 #include "query/result_list.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::app {
 
-class ListBoxResultList : public ResultList {
+class ListBoxResultList : public query::ResultList {
   public:
-    explicit ListBoxResultList(ListBox& list) : list(list) {}
+    explicit ListBoxResultList(framework::ListBox& list) : list(list) {}
     std::size_t Count() const override;
     std::string Line(std::size_t index) const override;
     void Add(const std::string& line) override;
 
   private:
-    ListBox& list;
+    framework::ListBox& list;
 };
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::app

@@ -6,9 +6,9 @@
 namespace {
 // The one application object, built during static initialisation like the native entry
 // points (see sysinfo/win32/nt_api.cpp).
-vesperlin::win32::UsageApp usageApp;
+vesperlin::app::UsageApp usageApp;
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    return vesperlin::win32::RunApplication(usageApp, instance);
+    return vesperlin::framework::RunApplication(usageApp, instance);
 }

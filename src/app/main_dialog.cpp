@@ -11,27 +11,28 @@
 #include "sysinfo/platform_system.h"
 #include "sysinfo/win32/token_privilege.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::app {
 
-const MessageEntry MainDialog::messageEntries[] = {
-    {WM_SYSCOMMAND, Handler<&MainDialog::OnSysCommand>},
-    {WM_PAINT, Handler<&MainDialog::OnPaint>},
-    {WM_QUERYDRAGICON, Handler<&MainDialog::OnQueryDragIcon>},
-    {WM_TIMER, Handler<&MainDialog::OnTimer>},
-    {WM_HELP, Handler<&MainDialog::OnHelp>},
-    {WM_VKEYTOITEM, Handler<&MainDialog::OnVKeyToItem>},
+const framework::MessageEntry MainDialog::messageEntries[] = {
+    {WM_SYSCOMMAND, framework::Handler<&MainDialog::OnSysCommand>},
+    {WM_PAINT, framework::Handler<&MainDialog::OnPaint>},
+    {WM_QUERYDRAGICON, framework::Handler<&MainDialog::OnQueryDragIcon>},
+    {WM_TIMER, framework::Handler<&MainDialog::OnTimer>},
+    {WM_HELP, framework::Handler<&MainDialog::OnHelp>},
+    {WM_VKEYTOITEM, framework::Handler<&MainDialog::OnVKeyToItem>},
 };
-const MessageTable MainDialog::messageTable{&PinnableDialog::messageTable, messageEntries};
+const framework::MessageTable MainDialog::messageTable{&PinnableDialog::messageTable,
+                                                       messageEntries};
 
 MainDialog::MainDialog(HWND parent)
     : PinnableDialog(IDD_MAIN, IDI_PINNED, IDI_UNPINNED, parent),
-      dialogIcon(LoadResourceIcon(IDI_UNPINNED)),
-      ownedSystem(CreatePlatformSystem(messages)),
+      dialogIcon(framework::LoadResourceIcon(IDI_UNPINNED)),
+      ownedSystem(sysinfo::CreatePlatformSystem(messages)),
       system(ownedSystem.get()) {}
 
-MainDialog::MainDialog(HWND parent, System& system)
+MainDialog::MainDialog(HWND parent, sysinfo::System& system)
     : PinnableDialog(IDD_MAIN, IDI_PINNED, IDI_UNPINNED, parent),
-      dialogIcon(LoadResourceIcon(IDI_UNPINNED)),
+      dialogIcon(framework::LoadResourceIcon(IDI_UNPINNED)),
       system(&system) {}
 
 MainDialog::~MainDialog() = default;
@@ -46,7 +47,7 @@ BOOL MainDialog::OnInitDialog() {
     messages.SetOwner(window);
 
     if (HMENU systemMenu = GetSystemMenu(window, FALSE)) {
-        const std::string aboutEntry = LoadResourceString(IDS_ABOUT_ENTRY);
+        const std::string aboutEntry = framework::LoadResourceString(IDS_ABOUT_ENTRY);
         if (!aboutEntry.empty()) {
             AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
             AppendMenuA(systemMenu, MF_STRING, IDM_ABOUT, aboutEntry.c_str());
@@ -56,14 +57,14 @@ BOOL MainDialog::OnInitDialog() {
     SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(dialogIcon));
 
     // Shows its own message when it fails; we go on with what we can see either way.
-    EnableDebugPrivilege(messages);
+    sysinfo::win32::EnableDebugPrivilege(messages);
 
     DragAcceptFiles(window, TRUE);
     // Run elevated, we would get no drops from the shell without these; a refusal leaves
     // drops from programs of our own level working, which is all there is to have then.
-    for (UINT message :
-         {static_cast<UINT>(WM_DROPFILES), static_cast<UINT>(WM_COPYDATA), CopyGlobalDataMessage})
-        AllowMessageFromLowerIntegrity(window, message);
+    for (UINT message : {static_cast<UINT>(WM_DROPFILES), static_cast<UINT>(WM_COPYDATA),
+                         framework::CopyGlobalDataMessage})
+        framework::AllowMessageFromLowerIntegrity(window, message);
     webLink.SetTarget(webAddress);
     if (!initialPath.empty()) SetTimer(window, StartupQueryTimer, StartupQueryDelayMs, nullptr);
     // The platform focuses the first control, the result list.
@@ -71,22 +72,22 @@ BOOL MainDialog::OnInitDialog() {
 }
 
 std::string MainDialog::NotUsedFormat() const {
-    std::string format = LoadResourceString(IDS_NOT_USED);
+    std::string format = framework::LoadResourceString(IDS_NOT_USED);
     // A language library without the string still gets a readable line.
-    if (format.empty()) format = kNotUsedFormat;
+    if (format.empty()) format = query::kNotUsedFormat;
     return format;
 }
 
 // Both under the wait cursor of their own: the start-up query has no other, and a folder's
 // listing and queries take longest of all.
 bool MainDialog::QueryPath(const std::string& path) {
-    WaitCursor waitCursor;
-    return vesperlin::QueryPath(*system, results, messages, path, NotUsedFormat());
+    framework::WaitCursor waitCursor;
+    return vesperlin::query::QueryPath(*system, results, messages, path, NotUsedFormat());
 }
 
 bool MainDialog::ExpandFolder(const std::string& folder) {
-    WaitCursor waitCursor;
-    return vesperlin::ExpandFolder(*system, results, folder);
+    framework::WaitCursor waitCursor;
+    return vesperlin::query::ExpandFolder(*system, results, folder);
 }
 
 INT_PTR MainDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -98,7 +99,7 @@ INT_PTR MainDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     return PinnableDialog::WindowProc(message, wParam, lParam);
 }
 
-bool MainDialog::OnSysCommand(WindowMessage& message) {
+bool MainDialog::OnSysCommand(framework::WindowMessage& message) {
     if ((message.wParam & 0xFFF0) != IDM_ABOUT) return false;
     AboutDialog about(window);
     about.DoModal();
@@ -106,7 +107,7 @@ bool MainDialog::OnSysCommand(WindowMessage& message) {
     return true;
 }
 
-bool MainDialog::OnPaint(WindowMessage&) {
+bool MainDialog::OnPaint(framework::WindowMessage&) {
     if (!IsIconic(window)) return false;
     const base::PaintScope painting(window);
     if (!painting) return false;
@@ -122,12 +123,12 @@ bool MainDialog::OnPaint(WindowMessage&) {
     return true;
 }
 
-bool MainDialog::OnQueryDragIcon(WindowMessage& message) {
+bool MainDialog::OnQueryDragIcon(framework::WindowMessage& message) {
     message.result = reinterpret_cast<LRESULT>(dialogIcon);
     return true;
 }
 
-bool MainDialog::OnTimer(WindowMessage& message) {
+bool MainDialog::OnTimer(framework::WindowMessage& message) {
     if (message.wParam == StartupQueryTimer) {
         KillTimer(window, StartupQueryTimer);
         // A folder given on the command line is queried as one path, not expanded.
@@ -136,13 +137,13 @@ bool MainDialog::OnTimer(WindowMessage& message) {
     return false;
 }
 
-bool MainDialog::OnHelp(WindowMessage& message) {
+bool MainDialog::OnHelp(framework::WindowMessage& message) {
     // F1 does nothing: there is no help to show.
     message.result = TRUE;
     return true;
 }
 
-bool MainDialog::OnVKeyToItem(WindowMessage& message) {
+bool MainDialog::OnVKeyToItem(framework::WindowMessage& message) {
     if (reinterpret_cast<HWND>(message.lParam) != resultList.Handle()) return false;
     const auto pressed = [](int key) { return (GetKeyState(key) & 0x8000) != 0; };
     // Ctrl+C alone: with Alt too it is AltGr+C, a letter on many keyboards.
@@ -164,12 +165,12 @@ void MainDialog::CopyResultLines() {
     // Read wide: the lines go out as Unicode text whatever the code pages are.
     std::wstring text, line;
     for (LRESULT i = 0; i < count; ++i) {
-        GetListBoxWideText(list, static_cast<int>(i), line);
+        framework::GetListBoxWideText(list, static_cast<int>(i), line);
         if (i > 0) text += L"\r\n";
         text += line;
     }
     // A clipboard that another program holds open just leaves the copy undone.
-    SetClipboardText(window, text);
+    framework::SetClipboardText(window, text);
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::app

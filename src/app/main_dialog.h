@@ -16,7 +16,7 @@
 #include "sysinfo/system.h"
 #include "ui/link_label.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::app {
 
 class MainDialog : public PinnableDialog {
   public:
@@ -27,13 +27,13 @@ class MainDialog : public PinnableDialog {
     // Queries the running system.
     explicit MainDialog(HWND parent = nullptr);
     // Queries `system`, which must outlive the dialog (tests script it).
-    MainDialog(HWND parent, System& system);
+    MainDialog(HWND parent, sysinfo::System& system);
     ~MainDialog() override;
 
     std::string initialPath;
     HICON dialogIcon = nullptr;
-    ListBox resultList;
-    LinkLabel webLink;
+    framework::ListBox resultList;
+    ui::LinkLabel webLink;
 
     // One path through the usage query; lines go to resultList. True when it stopped early.
     bool QueryPath(const std::string& path);
@@ -44,22 +44,22 @@ class MainDialog : public PinnableDialog {
     // anything else queried as one path. Does not release the drop.
     void HandleDrop(HDROP drop);
 
-    static const MessageTable messageTable;
+    static const framework::MessageTable messageTable;
 
   protected:
-    const MessageTable& GetMessageTable() const override { return messageTable; }
+    const framework::MessageTable& GetMessageTable() const override { return messageTable; }
     BOOL OnInitDialog() override;
     void BindControls() override;
     INT_PTR WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   private:
-    bool OnSysCommand(WindowMessage& message);
-    bool OnPaint(WindowMessage& message);
-    bool OnQueryDragIcon(WindowMessage& message);
-    bool OnTimer(WindowMessage& message);
-    bool OnHelp(WindowMessage& message);
-    bool OnVKeyToItem(WindowMessage& message);
-    static const MessageEntry messageEntries[];
+    bool OnSysCommand(framework::WindowMessage& message);
+    bool OnPaint(framework::WindowMessage& message);
+    bool OnQueryDragIcon(framework::WindowMessage& message);
+    bool OnTimer(framework::WindowMessage& message);
+    bool OnHelp(framework::WindowMessage& message);
+    bool OnVKeyToItem(framework::WindowMessage& message);
+    static const framework::MessageEntry messageEntries[];
 
     // Every line of resultList on the clipboard, one per row.
     void CopyResultLines();
@@ -67,10 +67,10 @@ class MainDialog : public PinnableDialog {
     // The "%s is not used." text of the current resources.
     std::string NotUsedFormat() const;
 
-    MessageBoxMessages messages;
-    std::unique_ptr<System> ownedSystem;
-    System* system = nullptr;
+    framework::MessageBoxMessages messages;
+    std::unique_ptr<sysinfo::System> ownedSystem;
+    sysinfo::System* system = nullptr;
     ListBoxResultList results{resultList};
 };
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::app

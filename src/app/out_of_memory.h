@@ -3,7 +3,7 @@
 // Windows (ERROR_OUTOFMEMORY, as the platform's own calls do), in errno elsewhere (ENOMEM).
 // One file per platform implements it, so that the splitter itself stays portable.
 
-namespace vesperlin {
+namespace vesperlin::app {
 
 // Records "out of memory" as the platform's own calls would.
 void ReportOutOfMemory() noexcept;
@@ -11,4 +11,4 @@ void ReportOutOfMemory() noexcept;
 bool LastFailureIsOutOfMemory() noexcept;
 void ClearLastFailure() noexcept;
 
-}  // namespace vesperlin
+}  // namespace vesperlin::app

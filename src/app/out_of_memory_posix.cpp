@@ -2,7 +2,7 @@
 
 #include "app/out_of_memory.h"
 
-namespace vesperlin {
+namespace vesperlin::app {
 
 void ReportOutOfMemory() noexcept {
     errno = ENOMEM;
@@ -16,4 +16,4 @@ void ClearLastFailure() noexcept {
     errno = 0;
 }
 
-}  // namespace vesperlin
+}  // namespace vesperlin::app

@@ -2,7 +2,7 @@
 
 #include "app/out_of_memory.h"
 
-namespace vesperlin {
+namespace vesperlin::app {
 
 void ReportOutOfMemory() noexcept {
     SetLastError(ERROR_OUTOFMEMORY);
@@ -16,4 +16,4 @@ void ClearLastFailure() noexcept {
     SetLastError(ERROR_SUCCESS);
 }
 
-}  // namespace vesperlin
+}  // namespace vesperlin::app

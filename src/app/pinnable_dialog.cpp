@@ -2,22 +2,23 @@
 
 #include "framework/application.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::app {
 
-const MessageEntry PinnableDialog::messageEntries[] = {
-    {WM_CLOSE, Handler<&PinnableDialog::OnClose>},
-    {WM_ACTIVATE, Handler<&PinnableDialog::OnActivate>},
-    {WM_SYSCOMMAND, Handler<&PinnableDialog::OnSysCommand>},
+const framework::MessageEntry PinnableDialog::messageEntries[] = {
+    {WM_CLOSE, framework::Handler<&PinnableDialog::OnClose>},
+    {WM_ACTIVATE, framework::Handler<&PinnableDialog::OnActivate>},
+    {WM_SYSCOMMAND, framework::Handler<&PinnableDialog::OnSysCommand>},
 };
-const MessageTable PinnableDialog::messageTable{&Dialog::messageTable, messageEntries};
+const framework::MessageTable PinnableDialog::messageTable{&framework::Dialog::messageTable,
+                                                           messageEntries};
 
 PinnableDialog::PinnableDialog(int templateId, int pinnedIconId, int unpinnedIconId, HWND parent)
-    : Dialog(templateId, parent),
-      pinnedIcon(LoadResourceIcon(pinnedIconId)),
-      unpinnedIcon(LoadResourceIcon(unpinnedIconId)) {}
+    : framework::Dialog(templateId, parent),
+      pinnedIcon(framework::LoadResourceIcon(pinnedIconId)),
+      unpinnedIcon(framework::LoadResourceIcon(unpinnedIconId)) {}
 
 BOOL PinnableDialog::OnInitDialog() {
-    const BOOL result = Dialog::OnInitDialog();
+    const BOOL result = framework::Dialog::OnInitDialog();
     ApplyPinIcons();
     return result;
 }
@@ -35,18 +36,18 @@ void PinnableDialog::TogglePinned() {
     ApplyPinIcons();
 }
 
-bool PinnableDialog::OnClose(WindowMessage&) {
+bool PinnableDialog::OnClose(framework::WindowMessage&) {
     OnCancel();
     return true;
 }
 
-bool PinnableDialog::OnActivate(WindowMessage& message) {
+bool PinnableDialog::OnActivate(framework::WindowMessage& message) {
     // Answered without the default activation handling, which would move the focus around.
     message.result = 0;
     return true;
 }
 
-bool PinnableDialog::OnSysCommand(WindowMessage& message) {
+bool PinnableDialog::OnSysCommand(framework::WindowMessage& message) {
     // The platform keeps the low four bits of the command for itself.
     const WPARAM command = message.wParam & 0xFFF0;
     if (command != SC_MOUSEMENU && command != SC_DEFAULT) return false;
@@ -56,4 +57,4 @@ bool PinnableDialog::OnSysCommand(WindowMessage& message) {
     return true;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::app

@@ -6,9 +6,9 @@
 
 #include "framework/dialog.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::app {
 
-class PinnableDialog : public Dialog {
+class PinnableDialog : public framework::Dialog {
   public:
     // Both icons are loaded from the current resource handle now; they are shared icons and
     // never destroyed.
@@ -23,17 +23,17 @@ class PinnableDialog : public Dialog {
     // Sets the big and the small window icon to the icon of the current pin state.
     void ApplyPinIcons();
 
-    static const MessageTable messageTable;
+    static const framework::MessageTable messageTable;
 
   protected:
-    const MessageTable& GetMessageTable() const override { return messageTable; }
+    const framework::MessageTable& GetMessageTable() const override { return messageTable; }
     BOOL OnInitDialog() override;
 
   private:
-    bool OnClose(WindowMessage& message);
-    bool OnActivate(WindowMessage& message);
-    bool OnSysCommand(WindowMessage& message);
-    static const MessageEntry messageEntries[];
+    bool OnClose(framework::WindowMessage& message);
+    bool OnActivate(framework::WindowMessage& message);
+    bool OnSysCommand(framework::WindowMessage& message);
+    static const framework::MessageEntry messageEntries[];
 };
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::app

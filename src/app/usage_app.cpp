@@ -6,11 +6,11 @@
 #include "app/main_dialog.h"
 #include "ui/listbox_hook.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::app {
 
 bool UsageApp::InitInstance() {
     InitCommonControls();
-    Application::InitInstance();
+    framework::Application::InitInstance();
     // The icons the dialog loads when it is built come from the chosen language already.
     SelectLanguage(userLanguage, systemLanguage);
     {
@@ -21,7 +21,7 @@ bool UsageApp::InitInstance() {
         // Only the last argument counts; argument 0 is the program.
         for (int i = 1; i < count; ++i) dialog.initialPath = args.Arg(i);
         // Before the dialog exists, so that its result list is created hooked.
-        InstallListBoxHook(Instance());
+        ui::InstallListBoxHook(Instance());
         SetMainWindow(&dialog);
         dialog.DoModal();
         SetMainWindow(nullptr);
@@ -30,4 +30,4 @@ bool UsageApp::InitInstance() {
     return false;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::app

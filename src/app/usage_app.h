@@ -6,9 +6,9 @@
 #include "app/language.h"
 #include "framework/application.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::app {
 
-class UsageApp : public Application {
+class UsageApp : public framework::Application {
   public:
     // Where the user's and the system's language come from (replaceable for tests).
     LanguageIdSource userLanguage = [] { return GetUserDefaultLangID(); };
@@ -18,4 +18,4 @@ class UsageApp : public Application {
     bool InitInstance() override;
 };
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::app

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-namespace vesperlin {
+namespace vesperlin::cli {
 
 namespace {
 
@@ -133,4 +133,4 @@ std::string CliUsageText() {
            "when the output could not be written.\n";
 }
 
-}  // namespace vesperlin
+}  // namespace vesperlin::cli

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace vesperlin {
+namespace vesperlin::cli {
 
 enum class CliOutput { Lines, Pids, Long, Json };
 
@@ -30,4 +30,4 @@ bool ParseCliArguments(const std::vector<std::string>& args, CliOptions& options
 // The text of --help.
 std::string CliUsageText();
 
-}  // namespace vesperlin
+}  // namespace vesperlin::cli

@@ -7,13 +7,13 @@
 
 #include "cli/json_text.h"
 
-namespace vesperlin {
+namespace vesperlin::cli {
 
 namespace {
 
 // Folder and wider queries name the matched path in each line, as the desktop list does.
-bool ShowsPath(const QueryAnswer& answer) {
-    return answer.kind == PathKind::Folder || answer.scope != Scope::Exact;
+bool ShowsPath(const query::QueryAnswer& answer) {
+    return answer.kind == sysinfo::PathKind::Folder || answer.scope != sysinfo::Scope::Exact;
 }
 
 std::string Decimal(std::uint64_t value) {
@@ -47,45 +47,45 @@ std::string CutToColumns(const std::string& text, std::size_t columns) {
     return text.substr(0, at);
 }
 
-const char* KindName(PathKind kind) {
+const char* KindName(sysinfo::PathKind kind) {
     switch (kind) {
-        case PathKind::File:
+        case sysinfo::PathKind::File:
             return "file";
-        case PathKind::Folder:
+        case sysinfo::PathKind::Folder:
             return "folder";
-        case PathKind::Unreadable:
+        case sysinfo::PathKind::Unreadable:
             break;
     }
     return "unreadable";
 }
 
-const char* ScopeName(Scope scope) {
+const char* ScopeName(sysinfo::Scope scope) {
     switch (scope) {
-        case Scope::Exact:
+        case sysinfo::Scope::Exact:
             return "exact";
-        case Scope::Under:
+        case sysinfo::Scope::Under:
             return "recursive";
-        case Scope::Volume:
+        case sysinfo::Scope::Volume:
             return "mount";
     }
     return "exact";
 }
 
-const char* StatusName(QueryStatus status) {
+const char* StatusName(query::QueryStatus status) {
     switch (status) {
-        case QueryStatus::Done:
+        case query::QueryStatus::Done:
             return "done";
-        case QueryStatus::Stopped:
+        case query::QueryStatus::Stopped:
             return "stopped";
-        case QueryStatus::Unreadable:
+        case query::QueryStatus::Unreadable:
             return "unreadable";
-        case QueryStatus::Unlisted:
+        case query::QueryStatus::Unlisted:
             return "unlisted";
     }
     return "done";
 }
 
-const char* FoundAsName(const Hit& hit) {
+const char* FoundAsName(const query::Hit& hit) {
     if (hit.asModule) return "module";
     return hit.asMapped ? "mapped" : "handle";
 }
@@ -109,28 +109,28 @@ void StringArray(std::string& out, const std::vector<std::string>& texts) {
     out += "]";
 }
 
-void UseMembers(std::string& out, const FileUse& use) {
+void UseMembers(std::string& out, const sysinfo::FileUse& use) {
     out += ", \"use\": \"";
-    out += UseKindName(use.kind);
+    out += sysinfo::UseKindName(use.kind);
     out += "\", \"useText\": " + JsonString(UseText(use));
-    if (use.kind == UseKind::Descriptor) out += ", \"descriptor\": " + Decimal(use.number);
-    if (use.kind == UseKind::Handle) out += ", \"handle\": " + Decimal(use.number);
-    if (use.kind == UseKind::Descriptor || use.kind == UseKind::Handle) {
+    if (use.kind == sysinfo::UseKind::Descriptor) out += ", \"descriptor\": " + Decimal(use.number);
+    if (use.kind == sysinfo::UseKind::Handle) out += ", \"handle\": " + Decimal(use.number);
+    if (use.kind == sysinfo::UseKind::Descriptor || use.kind == sysinfo::UseKind::Handle) {
         out += ", \"access\": ";
         if (use.accessKnown) {
-            StringArray(out, AccessNames(use.access));
+            StringArray(out, sysinfo::AccessNames(use.access));
         } else {
             out += "null";
         }
     }
-    if (use.kind == UseKind::Executable || use.kind == UseKind::Mapping) {
+    if (use.kind == sysinfo::UseKind::Executable || use.kind == sysinfo::UseKind::Mapping) {
         out += ", \"mappings\": ";
-        StringArray(out, MappingPermissionTexts(use.mappings));
+        StringArray(out, sysinfo::MappingPermissionTexts(use.mappings));
     }
 }
 
 // The text of a line: the image name, and the matched path where the query shows it.
-std::string LineText(const QueryAnswer& answer, const Hit& hit) {
+std::string LineText(const query::QueryAnswer& answer, const query::Hit& hit) {
     std::string text = hit.imageName;
     if (ShowsPath(answer)) text += " (" + hit.path + ")";
     return text;
@@ -138,24 +138,24 @@ std::string LineText(const QueryAnswer& answer, const Hit& hit) {
 
 // The console's lines of one answer: decimal ids, whole, escaped, each once.
 // `escape` for a terminal; JSON escapes in its own way.
-std::vector<std::string> ConsoleLines(const QueryAnswer& answer, bool escape) {
+std::vector<std::string> ConsoleLines(const query::QueryAnswer& answer, bool escape) {
     const auto shown = [escape](const std::string& text) {
         return escape ? EscapeForText(text) : text;
     };
     std::vector<std::string> lines;
     std::unordered_set<std::string> seen;
-    for (const Hit& hit : answer.hits) {
+    for (const query::Hit& hit : answer.hits) {
         if (!hit.processFound) continue;
         std::string line = Decimal(hit.processId) + "  " + shown(LineText(answer, hit));
         if (seen.insert(line).second) lines.push_back(std::move(line));
     }
-    if (lines.empty() && answer.status == QueryStatus::Done && !answer.notUsedLine.empty())
+    if (lines.empty() && answer.status == query::QueryStatus::Done && !answer.notUsedLine.empty())
         lines.push_back(shown(answer.notUsedLine));
     return lines;
 }
 
-const ProcessDetails& DetailsOf(const CliReport& report, ProcessId processId) {
-    static const ProcessDetails none;
+const sysinfo::ProcessDetails& DetailsOf(const CliReport& report, sysinfo::ProcessId processId) {
+    static const sysinfo::ProcessDetails none;
     const auto found = report.details.find(processId);
     return found == report.details.end() ? none : found->second;
 }
@@ -208,76 +208,76 @@ std::string EscapeForText(const std::string& text) {
     return out;
 }
 
-std::string UseText(const FileUse& use) {
+std::string UseText(const sysinfo::FileUse& use) {
     std::string access;
     if (use.accessKnown) {
-        if (use.access & AccessRead) access += 'r';
-        if (use.access & AccessWrite) access += 'w';
-        if (use.access & AccessDelete) access += 'd';
-        if (use.access & AccessExecute) access += 'x';
+        if (use.access & sysinfo::AccessRead) access += 'r';
+        if (use.access & sysinfo::AccessWrite) access += 'w';
+        if (use.access & sysinfo::AccessDelete) access += 'd';
+        if (use.access & sysinfo::AccessExecute) access += 'x';
     }
     switch (use.kind) {
-        case UseKind::Module:
+        case sysinfo::UseKind::Module:
             return "module";
-        case UseKind::Executable:
+        case sysinfo::UseKind::Executable:
             return "exe";
-        case UseKind::Mapping:
+        case sysinfo::UseKind::Mapping:
             return "mapped";
-        case UseKind::Descriptor:
+        case sysinfo::UseKind::Descriptor:
             return "fd " + Decimal(use.number) + (access.empty() ? "" : " " + access);
-        case UseKind::Handle:
+        case sysinfo::UseKind::Handle:
             return "handle " + HexNumber(use.number) + (access.empty() ? "" : " " + access);
-        case UseKind::CurrentFolder:
+        case sysinfo::UseKind::CurrentFolder:
             return "cwd";
-        case UseKind::RootFolder:
+        case sysinfo::UseKind::RootFolder:
             return "root";
     }
     return "";
 }
 
-std::size_t CountExited(const std::vector<QueryAnswer>& answers) {
-    std::set<ProcessId> exited;
-    for (const QueryAnswer& answer : answers)
-        for (const Hit& hit : answer.hits)
+std::size_t CountExited(const std::vector<query::QueryAnswer>& answers) {
+    std::set<sysinfo::ProcessId> exited;
+    for (const query::QueryAnswer& answer : answers)
+        for (const query::Hit& hit : answer.hits)
             if (!hit.processFound) exited.insert(hit.processId);
     return exited.size();
 }
 
-bool AnyNamedHit(const std::vector<QueryAnswer>& answers) {
-    for (const QueryAnswer& answer : answers)
-        for (const Hit& hit : answer.hits)
+bool AnyNamedHit(const std::vector<query::QueryAnswer>& answers) {
+    for (const query::QueryAnswer& answer : answers)
+        for (const query::Hit& hit : answer.hits)
             if (hit.processFound) return true;
     return false;
 }
 
-std::string FormatLines(const std::vector<QueryAnswer>& answers) {
+std::string FormatLines(const std::vector<query::QueryAnswer>& answers) {
     std::string out;
-    for (const QueryAnswer& answer : answers) {
+    for (const query::QueryAnswer& answer : answers) {
         if (answers.size() > 1) out += EscapeForText(answer.path) + ":\n";
         for (const std::string& line : ConsoleLines(answer, true)) out += line + '\n';
     }
     return out;
 }
 
-std::string FormatPids(const std::vector<QueryAnswer>& answers) {
-    std::set<ProcessId> ids;
-    for (const QueryAnswer& answer : answers)
-        for (const Hit& hit : answer.hits)
+std::string FormatPids(const std::vector<query::QueryAnswer>& answers) {
+    std::set<sysinfo::ProcessId> ids;
+    for (const query::QueryAnswer& answer : answers)
+        for (const query::Hit& hit : answer.hits)
             if (hit.processFound) ids.insert(hit.processId);
     std::string out;
-    for (ProcessId id : ids) out += Decimal(id) + '\n';
+    for (sysinfo::ProcessId id : ids) out += Decimal(id) + '\n';
     return out;
 }
 
-std::string FormatLong(const std::vector<QueryAnswer>& answers, const CliReport& report,
+std::string FormatLong(const std::vector<query::QueryAnswer>& answers, const CliReport& report,
                        int width) {
     using Row = std::vector<std::string>;
     std::vector<Row> rows{{"PID", "USER", "USE", "PROGRAM", "PATH", "COMMAND"}};
     std::set<std::string> seen;
-    for (const QueryAnswer& answer : answers) {
-        for (const Hit& hit : answer.hits) {
+    for (const query::QueryAnswer& answer : answers) {
+        for (const query::Hit& hit : answer.hits) {
             if (!hit.processFound) continue;
-            const ProcessDetails& details = DetailsOf(report, hit.processId);
+            const sysinfo::ProcessDetails& details = DetailsOf(report, hit.processId);
             Row row{
                 Decimal(hit.processId),
                 EscapeForText(details.user.empty() ? "?" : details.user),
@@ -313,10 +313,10 @@ std::string FormatLong(const std::vector<QueryAnswer>& answers, const CliReport&
     return out;
 }
 
-std::string FormatJson(const std::vector<QueryAnswer>& answers, const CliReport& report) {
+std::string FormatJson(const std::vector<query::QueryAnswer>& answers, const CliReport& report) {
     std::string out = "{\n  \"schemaVersion\": 1,\n  \"queries\": [";
     for (std::size_t a = 0; a < answers.size(); ++a) {
-        const QueryAnswer& answer = answers[a];
+        const query::QueryAnswer& answer = answers[a];
         out += a ? ",\n    {" : "\n    {";
         out += "\n      \"query\": " + JsonString(answer.path);
         if (!IsValidUtf8(answer.path)) out += ", \"queryHex\": \"" + HexBytes(answer.path) + "\"";
@@ -332,10 +332,10 @@ std::string FormatJson(const std::vector<QueryAnswer>& answers, const CliReport&
         StringArray(out, answer.messages);
         bool used = false;
         std::string hits;
-        for (const Hit& hit : answer.hits) {
+        for (const query::Hit& hit : answer.hits) {
             if (!hit.processFound) continue;
             used = true;
-            const ProcessDetails& details = DetailsOf(report, hit.processId);
+            const sysinfo::ProcessDetails& details = DetailsOf(report, hit.processId);
             hits += hits.empty() ? "\n        {" : ",\n        {";
             hits += "\"processId\": " + Decimal(hit.processId);
             Member(hits, "imageName", hit.imageName);
@@ -370,4 +370,4 @@ std::string FormatJson(const std::vector<QueryAnswer>& answers, const CliReport&
     return out;
 }
 
-}  // namespace vesperlin
+}  // namespace vesperlin::cli

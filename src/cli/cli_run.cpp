@@ -7,7 +7,7 @@
 #include "cli/cli_output.h"
 #include "query/invocation_query.h"
 
-namespace vesperlin {
+namespace vesperlin::cli {
 
 namespace {
 
@@ -19,41 +19,42 @@ std::string PathError(const std::string& path, const std::string& text) {
 }
 
 // What went wrong with each path, in argument order. True when any path failed.
-bool ReportFailures(const std::vector<QueryAnswer>& answers, std::string& err) {
+bool ReportFailures(const std::vector<query::QueryAnswer>& answers, std::string& err) {
     bool failed = false;
-    for (const QueryAnswer& answer : answers) {
+    for (const query::QueryAnswer& answer : answers) {
         for (const std::string& message : answer.messages) err += PathError(answer.path, message);
-        for (const SkippedEntry& skipped : answer.skipped)
+        for (const query::SkippedEntry& skipped : answer.skipped)
             err += PathError(skipped.path, skipped.reason + "; left out");
         if (!answer.reason.empty()) {
             err += PathError(answer.path, answer.reason);
-        } else if (answer.status == QueryStatus::Stopped && answer.messages.empty()) {
+        } else if (answer.status == query::QueryStatus::Stopped && answer.messages.empty()) {
             err += PathError(answer.path, "the query stopped early; its result may be incomplete");
         }
-        failed = failed || answer.status != QueryStatus::Done;
+        failed = failed || answer.status != query::QueryStatus::Done;
     }
     return failed;
 }
 
-std::vector<QueryRequest> RequestsOf(const CliOptions& options) {
-    std::vector<QueryRequest> requests;
-    const Scope scope = options.recursive ? Scope::Under
-                        : options.mount   ? Scope::Volume
-                                          : Scope::Exact;
+std::vector<query::QueryRequest> RequestsOf(const CliOptions& options) {
+    std::vector<query::QueryRequest> requests;
+    const sysinfo::Scope scope = options.recursive ? sysinfo::Scope::Under
+                                 : options.mount   ? sysinfo::Scope::Volume
+                                                   : sysinfo::Scope::Exact;
     for (const std::string& path : options.paths) requests.push_back({path, scope});
     return requests;
 }
 
-CliReport ReportOf(System& system, const std::vector<QueryAnswer>& answers, CliOutput output) {
+CliReport ReportOf(sysinfo::System& system, const std::vector<query::QueryAnswer>& answers,
+                   CliOutput output) {
     CliReport report;
     report.exitedProcesses = CountExited(answers);
     report.inaccessibleProcesses = system.InaccessibleProcessCount();
     // Only the long forms show details, and reading them costs a few reads per process.
     if (output != CliOutput::Long && output != CliOutput::Json) return report;
-    for (const QueryAnswer& answer : answers) {
-        for (const Hit& hit : answer.hits) {
+    for (const query::QueryAnswer& answer : answers) {
+        for (const query::Hit& hit : answer.hits) {
             if (!hit.processFound || report.details.count(hit.processId)) continue;
-            ProcessDetails details;
+            sysinfo::ProcessDetails details;
             system.DescribeProcess(hit.processId, details);
             report.details.emplace(hit.processId, std::move(details));
         }
@@ -61,7 +62,7 @@ CliReport ReportOf(System& system, const std::vector<QueryAnswer>& answers, CliO
     return report;
 }
 
-std::string Format(const std::vector<QueryAnswer>& answers, const CliReport& report,
+std::string Format(const std::vector<query::QueryAnswer>& answers, const CliReport& report,
                    const CliOptions& options, int width) {
     switch (options.output) {
         case CliOutput::Pids:
@@ -115,14 +116,14 @@ int RunCli(const std::vector<std::string>& args, const SystemFactory& makeSystem
     }
 
     SinkMessages messages(err);
-    const std::unique_ptr<System> system = makeSystem(messages);
+    const std::unique_ptr<sysinfo::System> system = makeSystem(messages);
     if (!system) {
         err.Write(std::string(kProgram) + ": cannot inspect the system\n");
         return kCliFailed;
     }
 
-    const std::vector<QueryRequest> requests = RequestsOf(options);
-    std::vector<QueryAnswer> answers = QueryInvocation(*system, requests);
+    const std::vector<query::QueryRequest> requests = RequestsOf(options);
+    std::vector<query::QueryAnswer> answers = query::QueryInvocation(*system, requests);
     if (options.waitFree) {
         const auto now = platform.now ? platform.now : SteadySeconds;
         const auto sleep = platform.sleep ? platform.sleep : [](double seconds) {
@@ -132,7 +133,7 @@ int RunCli(const std::vector<std::string>& args, const SystemFactory& makeSystem
         while (AnyNamedHit(answers) && now() < deadline) {
             const double left = deadline - now();
             sleep(left < kWaitPollSeconds ? left : kWaitPollSeconds);
-            answers = QueryInvocation(*system, requests);
+            answers = query::QueryInvocation(*system, requests);
         }
     }
 
@@ -159,4 +160,4 @@ int RunCli(const std::vector<std::string>& args, const SystemFactory& makeSystem
     return finish(used ? kCliUsed : kCliNotUsed);
 }
 
-}  // namespace vesperlin
+}  // namespace vesperlin::cli

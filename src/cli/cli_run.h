@@ -10,12 +10,12 @@
 #include "sysinfo/messages.h"
 #include "sysinfo/system.h"
 
-namespace vesperlin {
+namespace vesperlin::cli {
 
 enum CliExitStatus { kCliUsed = 0, kCliNotUsed = 1, kCliFailed = 2 };
 
 // Builds the system once the arguments are known to need it. `messages` outlives the system.
-using SystemFactory = std::function<std::unique_ptr<System>(Messages& messages)>;
+using SystemFactory = std::function<std::unique_ptr<sysinfo::System>(sysinfo::Messages& messages)>;
 
 struct CliPlatform {
     std::string version;          // shown by --version
@@ -31,7 +31,7 @@ struct CliPlatform {
 };
 
 // The system's own messages, on standard error after the program's name.
-class SinkMessages : public Messages {
+class SinkMessages : public sysinfo::Messages {
   public:
     explicit SinkMessages(OutputSink& sink) : sink(sink) {}
     void Show(const std::string& text) override;
@@ -45,4 +45,4 @@ class SinkMessages : public Messages {
 int RunCli(const std::vector<std::string>& args, const SystemFactory& makeSystem,
            const CliPlatform& platform, OutputSink& out, OutputSink& err);
 
-}  // namespace vesperlin
+}  // namespace vesperlin::cli

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-namespace vesperlin {
+namespace vesperlin::cli {
 
 namespace {
 
@@ -116,4 +116,4 @@ std::string JsonString(const std::string& text) {
     return out;
 }
 
-}  // namespace vesperlin
+}  // namespace vesperlin::cli

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-namespace vesperlin {
+namespace vesperlin::cli {
 
 // `text` as a quoted JSON string: quotes, backslashes and control characters escaped, valid
 // UTF-8 passed through unchanged, and any byte that is not part of valid UTF-8 replaced by
@@ -20,4 +20,4 @@ bool IsValidUtf8(const std::string& text);
 // UTF-8 keep their raw bytes this way, so that two of them stay distinguishable.
 std::string HexBytes(const std::string& text);
 
-}  // namespace vesperlin
+}  // namespace vesperlin::cli

@@ -20,16 +20,16 @@
 #endif
 
 int main(int argc, char** argv) {
-    vesperlin::CliPlatform platform;
+    vesperlin::cli::CliPlatform platform;
     platform.version = VESPERLIN_VERSION;
 #ifdef _WIN32
     platform.privilegedUser = "an administrator";
     // As the desktop program does, so that an administrator sees the services too. No
     // message when it is refused: the count of processes that could not be inspected says
     // what the user needs to know.
-    vesperlin::SilentMessages quiet;
-    vesperlin::win32::EnableDebugPrivilege(quiet);
-    platform.runsPrivileged = vesperlin::win32::DebugPrivilegeEnabled();
+    vesperlin::sysinfo::SilentMessages quiet;
+    vesperlin::sysinfo::win32::EnableDebugPrivilege(quiet);
+    platform.runsPrivileged = vesperlin::sysinfo::win32::DebugPrivilegeEnabled();
     // With the privilege only protected processes (and their handles) stay out of reach.
     platform.privilegedLimits = "protected";
     // Our manifest makes the active code page UTF-8, so argv and every name we print are
@@ -44,12 +44,14 @@ int main(int argc, char** argv) {
     // A reader that has gone shows as EPIPE, which ends us quietly, instead of killing us.
     signal(SIGPIPE, SIG_IGN);
 #endif
-    vesperlin::StandardSink out(vesperlin::StandardSink::Stream::Output);
-    vesperlin::StandardSink err(vesperlin::StandardSink::Stream::Error);
+    vesperlin::cli::StandardSink out(vesperlin::cli::StandardSink::Stream::Output);
+    vesperlin::cli::StandardSink err(vesperlin::cli::StandardSink::Stream::Error);
     platform.terminalWidth = out.TerminalWidth();
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    return vesperlin::RunCli(
+    return vesperlin::cli::RunCli(
         args,
-        [](vesperlin::Messages& messages) { return vesperlin::CreatePlatformSystem(messages); },
+        [](vesperlin::sysinfo::Messages& messages) {
+            return vesperlin::sysinfo::CreatePlatformSystem(messages);
+        },
         platform, out, err);
 }

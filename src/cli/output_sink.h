@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace vesperlin {
+namespace vesperlin::cli {
 
 class OutputSink {
   public:
@@ -77,4 +77,4 @@ class StandardSink : public OutputSink {
     Stream stream;
 };
 
-}  // namespace vesperlin
+}  // namespace vesperlin::cli

@@ -12,7 +12,7 @@
 #include <cstring>
 #endif
 
-namespace vesperlin {
+namespace vesperlin::cli {
 
 #ifdef _WIN32
 
@@ -96,4 +96,4 @@ int StandardSink::TerminalWidth() const {
 
 #endif
 
-}  // namespace vesperlin
+}  // namespace vesperlin::cli

@@ -5,7 +5,7 @@
 
 #include "base/grow_buffer.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 
 namespace {
 Application* currentApplication = nullptr;
@@ -95,4 +95,4 @@ std::string ExecutablePath() {
     return path;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

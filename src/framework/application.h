@@ -9,7 +9,7 @@
 
 #include "base/win32/unique_handle.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 
 class Window;
 
@@ -70,4 +70,4 @@ HICON LoadResourceIcon(int id) noexcept;
 // when it cannot be read.
 std::string ExecutablePath();
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

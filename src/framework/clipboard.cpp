@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 
 namespace {
 // OpenClipboard / CloseClipboard as one owner, so every way out closes it.
@@ -42,4 +42,4 @@ bool SetClipboardText(HWND owner, const std::wstring& text) {
     return true;  // the clipboard owns the block now
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

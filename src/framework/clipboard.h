@@ -5,11 +5,11 @@
 
 #include <string>
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 
 // Replaces the clipboard's content with `text` as Unicode text (CF_UNICODETEXT), `owner`
 // owning the clipboard. False when another window holds the clipboard open or memory is short
 // (the clipboard is then unchanged) or the platform refuses the text.
 bool SetClipboardText(HWND owner, const std::wstring& text);
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

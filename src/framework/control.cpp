@@ -7,7 +7,7 @@
 
 #include "base/win32/wide_text.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 
 namespace {
 // One subclass per control and one procedure for all of them: the id only has to tell ours
@@ -188,4 +188,4 @@ bool Static::SetText(const std::string& text) noexcept {
     return window != nullptr && SetWindowTextA(window, text.c_str()) != FALSE;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

@@ -11,7 +11,7 @@
 
 #include "framework/window.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 
 class Control : public Window {
   public:
@@ -80,4 +80,4 @@ class Static : public Control {
     bool SetText(const std::string& text) noexcept;
 };
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

@@ -3,7 +3,7 @@
 #include "framework/application.h"
 #include "framework/control.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 
 namespace {
 constexpr char DialogProperty[] = "Vesperlin-Dialog";
@@ -143,4 +143,4 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND dialog, UINT message, WPARAM wParam,
     return answer;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

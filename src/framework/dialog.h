@@ -16,7 +16,7 @@
 
 #include "framework/window.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 
 class Control;
 
@@ -75,4 +75,4 @@ class Dialog : public Window {
     HWND parent = nullptr;
 };
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

@@ -4,7 +4,7 @@
 
 #include "framework/application.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 
 namespace {
 void RealMessageBox(HWND owner, const std::string& text) {
@@ -36,4 +36,4 @@ MessageBoxFunction SetMessageBoxFunction(MessageBoxFunction function) {
     return std::exchange(CurrentFunction(), std::move(function));
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

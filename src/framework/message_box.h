@@ -10,7 +10,7 @@
 
 #include "sysinfo/messages.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 
 using MessageBoxFunction = std::function<void(HWND owner, const std::string& text)>;
 
@@ -22,7 +22,7 @@ void ShowMessage(HWND owner, const std::string& text);
 MessageBoxFunction SetMessageBoxFunction(MessageBoxFunction function);
 
 // Messages (the query's failure texts) shown with ShowMessage and a fixed owner window.
-class MessageBoxMessages : public Messages {
+class MessageBoxMessages : public sysinfo::Messages {
   public:
     explicit MessageBoxMessages(HWND owner = nullptr) : owner(owner) {}
     void SetOwner(HWND value) noexcept { owner = value; }
@@ -32,4 +32,4 @@ class MessageBoxMessages : public Messages {
     HWND owner;
 };
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 
 namespace {
 bool ChangeFilter(HWND window, UINT message, DWORD action) {
@@ -27,4 +27,4 @@ MessageFilterFunction SetMessageFilterFunction(MessageFilterFunction function) {
     return std::exchange(CurrentFunction(), std::move(function));
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

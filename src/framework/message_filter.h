@@ -8,7 +8,7 @@
 
 #include <functional>
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 
 // The message that carries a drop's data between processes (WM_COPYGLOBALDATA); the SDK
 // headers do not name it.
@@ -24,4 +24,4 @@ bool AllowMessageFromLowerIntegrity(HWND window, UINT message);
 // returns the one it replaced.
 MessageFilterFunction SetMessageFilterFunction(MessageFilterFunction function);
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

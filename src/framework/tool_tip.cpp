@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 
 bool ToolTip::Create(HWND owner, DWORD style) noexcept {
     Destroy();
@@ -44,4 +44,4 @@ void ToolTip::Destroy() noexcept {
     window = nullptr;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

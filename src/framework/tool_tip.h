@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 
 class ToolTip {
   public:
@@ -30,4 +30,4 @@ class ToolTip {
     HWND window = nullptr;
 };
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

@@ -1,6 +1,6 @@
 #include "framework/wait_cursor.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 
 namespace {
 // Per thread: a cursor belongs to the thread's input state.
@@ -34,4 +34,4 @@ int WaitCursor::Depth() noexcept {
     return depth;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 
 class WaitCursor {
   public:
@@ -20,4 +20,4 @@ class WaitCursor {
     static int Depth() noexcept;
 };
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

@@ -1,6 +1,6 @@
 #include "framework/window.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 
 const MessageTable Window::messageTable{nullptr};
 
@@ -21,4 +21,4 @@ bool Window::DispatchMessageTable(WindowMessage& message) noexcept {
     return false;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

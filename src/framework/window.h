@@ -24,7 +24,7 @@
 
 #include <cstddef>
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 
 class Window;
 
@@ -103,4 +103,4 @@ class Window {
     HWND window = nullptr;
 };
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

@@ -6,7 +6,7 @@
 #include "query/match_passes.h"
 #include "query/result_line.h"
 
-namespace vesperlin {
+namespace vesperlin::query {
 
 namespace {
 
@@ -69,7 +69,8 @@ void StopAll(std::vector<QueryAnswer>& answers, std::vector<Pending>& pending,
 
 }  // namespace
 
-std::vector<QueryAnswer> QueryInvocation(System& system, const std::vector<QueryRequest>& requests,
+std::vector<QueryAnswer> QueryInvocation(sysinfo::System& system,
+                                         const std::vector<QueryRequest>& requests,
                                          const std::string& notUsedFormat) {
     std::vector<QueryAnswer> answers(requests.size());
     std::vector<Pending> pending(requests.size());
@@ -94,16 +95,16 @@ std::vector<QueryAnswer> QueryInvocation(System& system, const std::vector<Query
             continue;
         }
         answer.kind = system.Classify(answer.path);
-        if (answer.kind == PathKind::Unreadable) {
+        if (answer.kind == sysinfo::PathKind::Unreadable) {
             answer.status = QueryStatus::Unreadable;
             answer.reason = system.DescribePathFailure(answer.path);
             continue;
         }
         // Under asks about what lies in a folder; a file holds nothing but itself.
-        if (answer.scope == Scope::Under && answer.kind != PathKind::Folder)
-            answer.scope = Scope::Exact;
+        if (answer.scope == sysinfo::Scope::Under && answer.kind != sysinfo::PathKind::Folder)
+            answer.scope = sysinfo::Scope::Exact;
 
-        if (answer.scope == Scope::Exact && answer.kind == PathKind::Folder) {
+        if (answer.scope == sysinfo::Scope::Exact && answer.kind == sysinfo::PathKind::Folder) {
             std::vector<std::string> paths;
             if (!CollectFolderPaths(system, answer.path, paths)) {
                 answer.status = QueryStatus::Unlisted;
@@ -133,7 +134,7 @@ std::vector<QueryAnswer> QueryInvocation(System& system, const std::vector<Query
         target.forms.scope = answer.scope;
         if (!system.GetFullPath(answer.path, target.forms.fullPath)) {
             answer.status = QueryStatus::Stopped;
-            if (answer.scope == Scope::Exact) {
+            if (answer.scope == sysinfo::Scope::Exact) {
                 answer.messages.push_back(passes::kNoFullPath);
             } else {
                 answer.reason = system.DescribePathFailure(answer.path);
@@ -142,7 +143,7 @@ std::vector<QueryAnswer> QueryInvocation(System& system, const std::vector<Query
         }
         target.shown = target.forms.fullPath;
         state.queried = true;
-        if (answer.scope == Scope::Exact) {
+        if (answer.scope == sysinfo::Scope::Exact) {
             state.singleFile = true;
             moduleTargets.push_back(target);
             // As in QueryPath: the full path, so that a relative path reaches the handle pass.
@@ -157,7 +158,7 @@ std::vector<QueryAnswer> QueryInvocation(System& system, const std::vector<Query
         target.withPath = true;
         if (!system.GetScopeForm(target.forms.fullPath, answer.scope, target.forms.deviceForm)) {
             answer.status = QueryStatus::Stopped;
-            answer.reason = answer.scope == Scope::Volume
+            answer.reason = answer.scope == sysinfo::Scope::Volume
                                 ? "the file system that holds it cannot be told"
                                 : "no name form can be made for it";
             state.queried = false;
@@ -168,7 +169,7 @@ std::vector<QueryAnswer> QueryInvocation(System& system, const std::vector<Query
     }
 
     if (!moduleTargets.empty()) {
-        std::vector<ModuleRecord> modules;
+        std::vector<sysinfo::ModuleRecord> modules;
         if (!system.TakeModuleSnapshot(modules)) {
             StopAll(answers, pending, passes::kNoModuleRefresh);
             return answers;
@@ -207,4 +208,4 @@ std::vector<QueryAnswer> QueryInvocation(System& system, const std::vector<Query
     return answers;
 }
 
-}  // namespace vesperlin
+}  // namespace vesperlin::query

@@ -9,14 +9,14 @@
 #include "query/usage_query.h"
 #include "sysinfo/system.h"
 
-namespace vesperlin {
+namespace vesperlin::query {
 
 struct QueryRequest {
     std::string path;  // as the user gave it
     // Exact: a file as QueryPath asks, a folder as ExpandFolder does (its direct entries and
     // itself). Under: anything under a folder at any depth. Volume: anything on the file
     // system that holds the path.
-    Scope scope = Scope::Exact;
+    sysinfo::Scope scope = sysinfo::Scope::Exact;
 };
 
 enum class QueryStatus {
@@ -33,8 +33,8 @@ struct SkippedEntry {
 
 struct QueryAnswer {
     std::string path;  // as given
-    PathKind kind = PathKind::Unreadable;
-    Scope scope = Scope::Exact;
+    sysinfo::PathKind kind = sysinfo::PathKind::Unreadable;
+    sysinfo::Scope scope = sysinfo::Scope::Exact;
     QueryStatus status = QueryStatus::Done;
     std::string reason;                 // Unreadable, Unlisted, a scope that cannot be formed
     std::vector<std::string> messages;  // the single-path query's own messages, in order
@@ -47,7 +47,8 @@ struct QueryAnswer {
 // Answers every request in order. A file, or a folder asked about with a wider scope, that
 // nothing uses gets the not-used line of `notUsedFormat`; so does a folder whose entries
 // nothing uses.
-std::vector<QueryAnswer> QueryInvocation(System& system, const std::vector<QueryRequest>& requests,
+std::vector<QueryAnswer> QueryInvocation(sysinfo::System& system,
+                                         const std::vector<QueryRequest>& requests,
                                          const std::string& notUsedFormat = kNotUsedFormat);
 
-}  // namespace vesperlin
+}  // namespace vesperlin::query

@@ -6,17 +6,18 @@
 
 #include "query/result_line.h"
 
-namespace vesperlin::passes {
+namespace vesperlin::query::passes {
 
 namespace {
 
 bool AnyWiderScope(const std::vector<PassTarget>& targets) {
-    return std::any_of(targets.begin(), targets.end(),
-                       [](const PassTarget& target) { return target.forms.scope != Scope::Exact; });
+    return std::any_of(targets.begin(), targets.end(), [](const PassTarget& target) {
+        return target.forms.scope != sysinfo::Scope::Exact;
+    });
 }
 
-std::vector<HandleTarget> FormsOf(const std::vector<PassTarget>& targets) {
-    std::vector<HandleTarget> forms;
+std::vector<sysinfo::HandleTarget> FormsOf(const std::vector<PassTarget>& targets) {
+    std::vector<sysinfo::HandleTarget> forms;
     forms.reserve(targets.size());
     for (const PassTarget& target : targets) forms.push_back(target.forms);
     return forms;
@@ -24,9 +25,9 @@ std::vector<HandleTarget> FormsOf(const std::vector<PassTarget>& targets) {
 
 }  // namespace
 
-std::vector<PassTarget> FormListTargets(System& system, const std::vector<std::string>& paths,
-                                        std::size_t answer, std::size_t firstId,
-                                        const SkipObserver& onSkip) {
+std::vector<PassTarget> FormListTargets(sysinfo::System& system,
+                                        const std::vector<std::string>& paths, std::size_t answer,
+                                        std::size_t firstId, const SkipObserver& onSkip) {
     std::vector<PassTarget> targets;
     targets.reserve(paths.size());
     for (const std::string& path : paths) {
@@ -50,8 +51,9 @@ std::size_t PassReporter::AddAnswer(ResultList& results, const HitObserver& onHi
     return answers.size() - 1;
 }
 
-void PassReporter::Report(const PassTarget& target, const ProcessNames& names, ProcessId processId,
-                          const std::string& path, Pass pass, const FileUse& use) {
+void PassReporter::Report(const PassTarget& target, const sysinfo::ProcessNames& names,
+                          sysinfo::ProcessId processId, const std::string& path, Pass pass,
+                          const sysinfo::FileUse& use) {
     if (processId == self) return;
     const Answer& answer = answers.at(target.answer);
     Hit hit;
@@ -72,8 +74,9 @@ void PassReporter::Report(const PassTarget& target, const ProcessNames& names, P
     reportedTargets[processId].insert(target.id);
 }
 
-std::vector<ProcessId> PassReporter::ReportedForAll(const std::vector<PassTarget>& targets) const {
-    std::vector<ProcessId> all{self};
+std::vector<sysinfo::ProcessId> PassReporter::ReportedForAll(
+    const std::vector<PassTarget>& targets) const {
+    std::vector<sysinfo::ProcessId> all{self};
     if (AnyWiderScope(targets)) return all;
     for (const auto& [processId, reported] : reportedTargets) {
         // Fewer targets than asked for cannot cover them all (a folder's thousands of entries).
@@ -93,11 +96,11 @@ namespace {
 // looked up by name; the others are asked one by one, in target order.
 class TargetIndex {
   public:
-    TargetIndex(System& system, const std::vector<PassTarget>& targets) {
+    TargetIndex(sysinfo::System& system, const std::vector<PassTarget>& targets) {
         std::vector<std::string> names;
         for (std::size_t i = 0; i < targets.size(); ++i) {
             names.clear();
-            if (targets[i].forms.scope == Scope::Exact &&
+            if (targets[i].forms.scope == sysinfo::Scope::Exact &&
                 system.ExactHandleNames(targets[i].forms.deviceForm, names)) {
                 for (const std::string& name : names) byName[name].push_back(i);
             } else {
@@ -123,12 +126,13 @@ class TargetIndex {
 };
 
 // Reports a named row (a handle, or a mapped view) for every target it lies in.
-void ReportNamedRow(System& system, PassReporter& reporter, const ProcessNames& names,
-                    const std::vector<PassTarget>& targets, TargetIndex& index, ProcessId processId,
-                    const std::string& name, const FileUse& use, Pass pass, std::string& shown) {
+void ReportNamedRow(sysinfo::System& system, PassReporter& reporter,
+                    const sysinfo::ProcessNames& names, const std::vector<PassTarget>& targets,
+                    TargetIndex& index, sysinfo::ProcessId processId, const std::string& name,
+                    const sysinfo::FileUse& use, Pass pass, std::string& shown) {
     for (const std::size_t i : index.Candidates(name)) {
         const PassTarget& target = targets[i];
-        if (target.forms.scope == Scope::Exact) {
+        if (target.forms.scope == sysinfo::Scope::Exact) {
             if (system.HandleMatches(name, target.forms.deviceForm, target.forms.fullPath))
                 reporter.Report(target, names, processId, target.shown, pass, use);
         } else if (system.HandleInScope(processId, name, use, target.forms, shown)) {
@@ -139,21 +143,22 @@ void ReportNamedRow(System& system, PassReporter& reporter, const ProcessNames& 
 
 }  // namespace
 
-void MatchModules(System& system, PassReporter& reporter, const std::vector<ModuleRecord>& modules,
+void MatchModules(sysinfo::System& system, PassReporter& reporter,
+                  const std::vector<sysinfo::ModuleRecord>& modules,
                   const std::vector<PassTarget>& targets) {
     const auto names = system.TakeProcessSnapshot();
     std::vector<std::size_t> scoped;
     for (std::size_t i = 0; i < targets.size(); ++i)
-        if (targets[i].forms.scope != Scope::Exact) scoped.push_back(i);
+        if (targets[i].forms.scope != sysinfo::Scope::Exact) scoped.push_back(i);
     // The same libraries appear in nearly every process: each distinct module path is compared
     // with the exact targets once, which matters when a folder brings thousands of them.
     std::unordered_map<std::string, std::vector<std::size_t>> exactMatches;
     std::vector<std::size_t> candidates;
-    for (const ModuleRecord& module : modules) {
+    for (const sysinfo::ModuleRecord& module : modules) {
         auto [known, inserted] = exactMatches.try_emplace(module.path);
         if (inserted) {
             for (std::size_t i = 0; i < targets.size(); ++i)
-                if (targets[i].forms.scope == Scope::Exact &&
+                if (targets[i].forms.scope == sysinfo::Scope::Exact &&
                     system.ModuleMatches(module.path, targets[i].forms.fullPath))
                     known->second.push_back(i);
         }
@@ -163,7 +168,7 @@ void MatchModules(System& system, PassReporter& reporter, const std::vector<Modu
                    std::back_inserter(candidates));
         for (const std::size_t i : candidates) {
             const PassTarget& target = targets[i];
-            if (target.forms.scope == Scope::Exact) {
+            if (target.forms.scope == sysinfo::Scope::Exact) {
                 reporter.Report(target, *names, module.processId, target.forms.fullPath,
                                 Pass::Module, module.use);
             } else if (system.ModuleInScope(module.path, target.forms)) {
@@ -174,8 +179,8 @@ void MatchModules(System& system, PassReporter& reporter, const std::vector<Modu
     }
 }
 
-void MatchHandles(System& system, PassReporter& reporter, FileHandleSnapshot& handles,
-                  const std::vector<PassTarget>& targets) {
+void MatchHandles(sysinfo::System& system, PassReporter& reporter,
+                  sysinfo::FileHandleSnapshot& handles, const std::vector<PassTarget>& targets) {
     // Wider scopes too: the snapshot knows which of its rows may lie in one.
     handles.LimitNamesTo(FormsOf(targets));
     // Handle hits are named from a snapshot of their own: processes may have come and gone
@@ -183,28 +188,29 @@ void MatchHandles(System& system, PassReporter& reporter, FileHandleSnapshot& ha
     const auto names = system.TakeProcessSnapshot();
     TargetIndex index(system, targets);
     std::string shown;
-    handles.VisitUses(
-        [&](ProcessId processId, bool named, const std::string& name, const FileUse& use) {
-            if (named)
-                ReportNamedRow(system, reporter, *names, targets, index, processId, name, use,
-                               Pass::Handle, shown);
-            return true;
-        });
+    handles.VisitUses([&](sysinfo::ProcessId processId, bool named, const std::string& name,
+                          const sysinfo::FileUse& use) {
+        if (named)
+            ReportNamedRow(system, reporter, *names, targets, index, processId, name, use,
+                           Pass::Handle, shown);
+        return true;
+    });
 }
 
-void MatchMapped(System& system, PassReporter& reporter, const std::vector<PassTarget>& targets) {
-    std::vector<MappedFileRecord> mapped;
+void MatchMapped(sysinfo::System& system, PassReporter& reporter,
+                 const std::vector<PassTarget>& targets) {
+    std::vector<sysinfo::MappedFileRecord> mapped;
     if (!system.TakeMappedFileSnapshot(FormsOf(targets), reporter.ReportedForAll(targets),
                                        mapped) ||
         mapped.empty())
         return;
     const auto names = system.TakeProcessSnapshot();
-    const FileUse use = UseOf(UseKind::Mapping);
+    const sysinfo::FileUse use = sysinfo::UseOf(sysinfo::UseKind::Mapping);
     TargetIndex index(system, targets);
     std::string shown;
-    for (const MappedFileRecord& record : mapped)
+    for (const sysinfo::MappedFileRecord& record : mapped)
         ReportNamedRow(system, reporter, *names, targets, index, record.processId, record.name, use,
                        Pass::Mapped, shown);
 }
 
-}  // namespace vesperlin::passes
+}  // namespace vesperlin::query::passes

@@ -13,7 +13,7 @@
 #include "query/usage_query.h"
 #include "sysinfo/system.h"
 
-namespace vesperlin::passes {
+namespace vesperlin::query::passes {
 
 enum class Pass { Module, Handle, Mapped };
 
@@ -26,11 +26,11 @@ inline constexpr const char* kNoHandleHead = "Can't handle info head position.";
 
 // One thing the passes look for and where its hits go.
 struct PassTarget {
-    HandleTarget forms;      // device form (or scope form), full path, scope
-    std::string shown;       // the path handle and mapped hits of an exact target show
-    std::size_t answer = 0;  // the answer its hits go to (PassReporter::AddAnswer)
-    std::size_t id = 0;      // tells it from the other targets of the query
-    bool withPath = false;   // lines read "image (path)"; otherwise only the image name
+    sysinfo::HandleTarget forms;  // device form (or scope form), full path, scope
+    std::string shown;            // the path handle and mapped hits of an exact target show
+    std::size_t answer = 0;       // the answer its hits go to (PassReporter::AddAnswer)
+    std::size_t id = 0;           // tells it from the other targets of the query
+    bool withPath = false;        // lines read "image (path)"; otherwise only the image name
 };
 
 // Reports hits into their answers: the line (with the duplicate test) and the observer. Hits of
@@ -38,19 +38,20 @@ struct PassTarget {
 // asking.
 class PassReporter {
   public:
-    explicit PassReporter(System& system) : self(system.OwnProcessId()) {}
+    explicit PassReporter(sysinfo::System& system) : self(system.OwnProcessId()) {}
 
     // The result list and observer of one more answer; both must outlive the reporter.
     std::size_t AddAnswer(ResultList& results, const HitObserver& onHit);
 
-    void Report(const PassTarget& target, const ProcessNames& names, ProcessId processId,
-                const std::string& path, Pass pass, const FileUse& use);
+    void Report(const PassTarget& target, const sysinfo::ProcessNames& names,
+                sysinfo::ProcessId processId, const std::string& path, Pass pass,
+                const sysinfo::FileUse& use);
 
     // The processes reported for every one of the targets already, and the querying process,
     // whose hits are never reported: neither needs its address space walked. Only the
     // querying process when a target has a wider scope: there every mapped file may be
     // another hit.
-    std::vector<ProcessId> ReportedForAll(const std::vector<PassTarget>& targets) const;
+    std::vector<sysinfo::ProcessId> ReportedForAll(const std::vector<PassTarget>& targets) const;
 
   private:
     struct Answer {
@@ -58,30 +59,32 @@ class PassReporter {
         const HitObserver* onHit;
     };
     std::vector<Answer> answers;
-    ProcessId self;
-    std::map<ProcessId, std::set<std::size_t>> reportedTargets;
+    sysinfo::ProcessId self;
+    std::map<sysinfo::ProcessId, std::set<std::size_t>> reportedTargets;
 };
 
 // The targets of a list query's elements whose full path and device form can be formed, in
 // list order, numbered from `firstId` on, shown as the list holds them ("image (path)"); the device
 // form is that of the element as the list holds it. The others are told to `onSkip`.
-std::vector<PassTarget> FormListTargets(System& system, const std::vector<std::string>& paths,
-                                        std::size_t answer, std::size_t firstId,
-                                        const SkipObserver& onSkip);
+std::vector<PassTarget> FormListTargets(sysinfo::System& system,
+                                        const std::vector<std::string>& paths, std::size_t answer,
+                                        std::size_t firstId, const SkipObserver& onSkip);
 
 // Compares every module with every target, modules in snapshot order, targets in order.
-void MatchModules(System& system, PassReporter& reporter, const std::vector<ModuleRecord>& modules,
+void MatchModules(sysinfo::System& system, PassReporter& reporter,
+                  const std::vector<sysinfo::ModuleRecord>& modules,
                   const std::vector<PassTarget>& targets);
 
 // Names the snapshot's rows (only those that may be a target, where the snapshot can tell) and
 // compares each with every target, in table order.
-void MatchHandles(System& system, PassReporter& reporter, FileHandleSnapshot& handles,
-                  const std::vector<PassTarget>& targets);
+void MatchHandles(sysinfo::System& system, PassReporter& reporter,
+                  sysinfo::FileHandleSnapshot& handles, const std::vector<PassTarget>& targets);
 
 // The mapped pass, after the handle pass: a file mapped as data stays in use after its handles
 // are closed, with nothing in the other passes to show for it. A process already reported for
 // every target is not walked: its lines are there, and walking address spaces is the costly
 // part. Silent when the process list cannot be read: the snapshot has said so.
-void MatchMapped(System& system, PassReporter& reporter, const std::vector<PassTarget>& targets);
+void MatchMapped(sysinfo::System& system, PassReporter& reporter,
+                 const std::vector<PassTarget>& targets);
 
-}  // namespace vesperlin::passes
+}  // namespace vesperlin::query::passes

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace vesperlin {
+namespace vesperlin::query {
 
 namespace {
 
@@ -24,7 +24,7 @@ void CutAtCharacter(std::string& line, std::size_t limit) {
 
 }  // namespace
 
-std::string FormatResultLine(ProcessId processId, const std::string& text) {
+std::string FormatResultLine(sysinfo::ProcessId processId, const std::string& text) {
     char prefix[16];
     std::snprintf(prefix, sizeof prefix, "0x%04X  ", static_cast<unsigned>(processId));
     std::string line = prefix;
@@ -33,7 +33,7 @@ std::string FormatResultLine(ProcessId processId, const std::string& text) {
     return line;
 }
 
-bool AddResultLine(ResultList& results, ProcessId processId, const std::string& text) {
+bool AddResultLine(ResultList& results, sysinfo::ProcessId processId, const std::string& text) {
     const std::string line = FormatResultLine(processId, text);
     if (results.Contains(line)) return false;
     results.Add(line);
@@ -62,4 +62,4 @@ std::string FormatNotUsedLine(const std::string& format, const std::string& name
     return out;
 }
 
-}  // namespace vesperlin
+}  // namespace vesperlin::query

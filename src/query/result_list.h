@@ -7,7 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
-namespace vesperlin {
+namespace vesperlin::query {
 
 class ResultList {
   public:
@@ -38,4 +38,4 @@ class VectorResultList : public ResultList {
     std::vector<std::string> lines;
 };
 
-}  // namespace vesperlin
+}  // namespace vesperlin::query

@@ -3,12 +3,13 @@
 #include "query/match_passes.h"
 #include "query/result_line.h"
 
-namespace vesperlin {
+namespace vesperlin::query {
 
 using namespace passes;
 
-bool QueryPath(System& system, ResultList& results, Messages& messages, const std::string& path,
-               const std::string& notUsedFormat, const HitObserver& onHit) {
+bool QueryPath(sysinfo::System& system, ResultList& results, sysinfo::Messages& messages,
+               const std::string& path, const std::string& notUsedFormat,
+               const HitObserver& onHit) {
     passes::PassReporter reporter(system);
     reporter.AddAnswer(results, onHit);
 
@@ -21,7 +22,7 @@ bool QueryPath(System& system, ResultList& results, Messages& messages, const st
     target.shown = target.forms.fullPath;
 
     {
-        std::vector<ModuleRecord> modules;
+        std::vector<sysinfo::ModuleRecord> modules;
         if (!system.TakeModuleSnapshot(modules)) {
             messages.Show(kNoModuleRefresh);
             return true;
@@ -57,7 +58,7 @@ bool QueryPath(System& system, ResultList& results, Messages& messages, const st
     return false;
 }
 
-bool QueryPaths(System& system, ResultList& results, const std::vector<std::string>& paths,
+bool QueryPaths(sysinfo::System& system, ResultList& results, const std::vector<std::string>& paths,
                 const HitObserver& onHit, const SkipObserver& onSkip) {
     passes::PassReporter reporter(system);
     reporter.AddAnswer(results, onHit);
@@ -67,7 +68,7 @@ bool QueryPaths(System& system, ResultList& results, const std::vector<std::stri
     if (targets.empty()) return false;
 
     {
-        std::vector<ModuleRecord> modules;
+        std::vector<sysinfo::ModuleRecord> modules;
         if (!system.TakeModuleSnapshot(modules) || modules.empty()) return true;
         passes::MatchModules(system, reporter, modules, targets);
     }
@@ -79,7 +80,7 @@ bool QueryPaths(System& system, ResultList& results, const std::vector<std::stri
     return false;
 }
 
-bool CollectFolderPaths(System& system, const std::string& folder,
+bool CollectFolderPaths(sysinfo::System& system, const std::string& folder,
                         std::vector<std::string>& paths) {
     paths.clear();
     std::string fullPath;
@@ -94,7 +95,7 @@ bool CollectFolderPaths(System& system, const std::string& folder,
     return true;
 }
 
-bool ExpandFolder(System& system, ResultList& results, const std::string& folder,
+bool ExpandFolder(sysinfo::System& system, ResultList& results, const std::string& folder,
                   const HitObserver& onHit, bool* queryStopped, const SkipObserver& onSkip) {
     if (queryStopped) *queryStopped = false;
     std::vector<std::string> paths;
@@ -110,4 +111,4 @@ bool ExpandFolder(System& system, ResultList& results, const std::string& folder
     return true;
 }
 
-}  // namespace vesperlin
+}  // namespace vesperlin::query

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <utility>
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 
 namespace {
 
@@ -188,4 +188,4 @@ bool IsNamedPipePath(const std::string& path) {
     return path.size() > 9 && StartsWithIgnoringAsciiCase(path.substr(4), "pipe\\");
 }
 
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 
 // Answers the first target of a DOS device name ("C:", "PIPE"), e.g. \Device\HarddiskVolume1.
 using DriveTargetLookup = std::function<bool(const std::string& drive, std::string& target)>;
@@ -52,4 +52,4 @@ bool NamesFileOnVolume(const std::string& fullPath);
 // Whether a path names a named pipe: \\.\pipe\NAME or \\?\pipe\NAME, in any case.
 bool IsNamedPipePath(const std::string& path);
 
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

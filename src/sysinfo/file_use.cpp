@@ -1,6 +1,6 @@
 #include "sysinfo/file_use.h"
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 
 namespace {
 
@@ -103,4 +103,4 @@ std::uint8_t AccessOfWindowsMask(std::uint32_t grantedAccess) {
     return access;
 }
 
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

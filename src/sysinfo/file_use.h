@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 
 enum class UseKind : std::uint8_t {
     Module,         // a loaded module: the program image or a library (Windows)
@@ -67,4 +67,4 @@ std::vector<std::string> MappingPermissionTexts(std::uint16_t mappings);
 // append data or add to a folder, delete, execute or traverse, synchronise.
 std::uint8_t AccessOfWindowsMask(std::uint32_t grantedAccess);
 
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

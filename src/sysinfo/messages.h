@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 
 class Messages {
   public:
@@ -18,4 +18,4 @@ class SilentMessages : public Messages {
     void Show(const std::string&) override {}
 };
 
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

@@ -1,6 +1,6 @@
 #include "sysinfo/name_tail_filter.h"
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 
 namespace {
 
@@ -67,4 +67,4 @@ bool NameTailFilter::Admits(const char16_t* path, std::size_t units) const {
     return Holds(Key(hash));
 }
 
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

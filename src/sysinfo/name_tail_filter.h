@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 
 class NameTailFilter {
   public:
@@ -33,4 +33,4 @@ class NameTailFilter {
     std::size_t mask = 0;
 };
 
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

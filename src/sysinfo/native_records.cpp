@@ -5,7 +5,7 @@
 
 #include "base/text.h"
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 
 namespace {
 
@@ -139,4 +139,4 @@ HandleTableRow ReadHandleTableRow(ByteSpan table, std::size_t index) {
     return row;
 }
 
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

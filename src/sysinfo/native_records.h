@@ -12,7 +12,7 @@
 #include <span>
 #include <string>
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 
 using ByteSpan = std::span<const std::uint8_t>;
 
@@ -79,4 +79,4 @@ bool CountHandleTableRows(ByteSpan table, std::size_t& rows);
 // Row `index`, which must be below the count of CountHandleTableRows.
 HandleTableRow ReadHandleTableRow(ByteSpan table, std::size_t index);
 
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

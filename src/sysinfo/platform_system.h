@@ -7,9 +7,9 @@
 #include "sysinfo/messages.h"
 #include "sysinfo/system.h"
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 
 // `messages` receives the failure texts of the snapshots and must outlive the result.
 std::unique_ptr<System> CreatePlatformSystem(Messages& messages);
 
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

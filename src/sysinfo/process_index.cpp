@@ -1,6 +1,6 @@
 #include "sysinfo/process_index.h"
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 
 void ProcessIndexCore::Clear() {
     nodes.clear();
@@ -33,4 +33,4 @@ void ProcessIndexCore::Walk(const std::function<void(ProcessId, const void*)>& v
     }
 }
 
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

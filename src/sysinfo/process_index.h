@@ -10,7 +10,7 @@
 
 #include "sysinfo/system.h"
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 
 class ProcessIndexCore {
   public:
@@ -57,4 +57,4 @@ class ProcessIndex {
     ProcessIndexCore core;
 };
 
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

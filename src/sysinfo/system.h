@@ -13,7 +13,7 @@
 
 #include "sysinfo/file_use.h"
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 
 using ProcessId = std::uint32_t;
 
@@ -217,4 +217,4 @@ class System {
     }
 };
 
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

@@ -2,7 +2,7 @@
 
 #include "base/text.h"
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 
 std::size_t BoundedLength16(const char16_t* text, std::size_t maxUnits) {
     if (!text) return 0;
@@ -30,4 +30,4 @@ void CountedWideToNarrow(const CountedText16& record, std::string& result) {
     result = base::Utf8FromUtf16(record.Buffer, units);
 }
 
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

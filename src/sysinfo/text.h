@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 
 // Layout-compatible with the platform's UNICODE_STRING: lengths in bytes, Buffer may be null.
 struct CountedText16 {
@@ -26,4 +26,4 @@ void WideToNarrow(const char16_t* text, std::string& result);
 // both lengths 0 or a null Buffer give the empty string.
 void CountedWideToNarrow(const CountedText16& record, std::string& result);
 
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

@@ -6,7 +6,7 @@
 
 #include <utility>
 
-namespace vesperlin::win32 {
+namespace vesperlin::ui {
 
 namespace {
 
@@ -42,17 +42,18 @@ ShellOpenFunction SetShellOpenFunction(ShellOpenFunction function) {
     return std::exchange(CurrentShellOpen(), std::move(function));
 }
 
-const MessageEntry LinkLabel::messageEntries[] = {
-    {WM_MOUSEMOVE, Handler<&LinkLabel::OnMouseMove>},
-    {WM_SETCURSOR, Handler<&LinkLabel::OnSetCursor>},
-    {ReflectedCommand, Handler<&LinkLabel::OnReflectedCommand>},
-    {ReflectedCtlColorStatic, Handler<&LinkLabel::OnReflectedCtlColor>},
-    {WM_CAPTURECHANGED, Handler<&LinkLabel::OnCaptureChanged>},
-    {WM_DESTROY, Handler<&LinkLabel::OnDestroy>},
-    {WM_SETFONT, Handler<&LinkLabel::OnSetFont>},
+const framework::MessageEntry LinkLabel::messageEntries[] = {
+    {WM_MOUSEMOVE, framework::Handler<&LinkLabel::OnMouseMove>},
+    {WM_SETCURSOR, framework::Handler<&LinkLabel::OnSetCursor>},
+    {framework::ReflectedCommand, framework::Handler<&LinkLabel::OnReflectedCommand>},
+    {framework::ReflectedCtlColorStatic, framework::Handler<&LinkLabel::OnReflectedCtlColor>},
+    {WM_CAPTURECHANGED, framework::Handler<&LinkLabel::OnCaptureChanged>},
+    {WM_DESTROY, framework::Handler<&LinkLabel::OnDestroy>},
+    {WM_SETFONT, framework::Handler<&LinkLabel::OnSetFont>},
 };
 
-const MessageTable LinkLabel::messageTable{&Static::messageTable, messageEntries};
+const framework::MessageTable LinkLabel::messageTable{&framework::Static::messageTable,
+                                                      messageEntries};
 
 LinkLabel::~LinkLabel() {
     target.clear();
@@ -110,12 +111,12 @@ void LinkLabel::PreTranslateMessage(const MSG& message) {
 }
 
 // The tooltip has no owner to take it along, so it goes with the label's window.
-bool LinkLabel::OnDestroy(WindowMessage&) {
+bool LinkLabel::OnDestroy(framework::WindowMessage&) {
     toolTip.Destroy();
     return false;  // the control's own handling runs too
 }
 
-bool LinkLabel::OnSetFont(WindowMessage& message) {
+bool LinkLabel::OnSetFont(framework::WindowMessage& message) {
     const auto font = reinterpret_cast<HFONT>(message.wParam);
     if (underlineFont && font == underlineFont.get()) return false;  // ours: the control takes it
     // Someone else's font: the dialog manager sends a new one after a DPI change. The link
@@ -129,7 +130,7 @@ bool LinkLabel::OnSetFont(WindowMessage& message) {
     return true;
 }
 
-bool LinkLabel::OnMouseMove(WindowMessage& message) {
+bool LinkLabel::OnMouseMove(framework::WindowMessage& message) {
     message.result = DefaultProc(message.message, message.wParam, message.lParam);
     if (isHovering) {
         RECT client{};
@@ -149,13 +150,13 @@ bool LinkLabel::OnMouseMove(WindowMessage& message) {
     return true;
 }
 
-bool LinkLabel::OnSetCursor(WindowMessage& message) {
+bool LinkLabel::OnSetCursor(framework::WindowMessage& message) {
     SetCursor(linkCursor);
     message.result = TRUE;
     return true;
 }
 
-bool LinkLabel::OnCaptureChanged(WindowMessage& message) {
+bool LinkLabel::OnCaptureChanged(framework::WindowMessage& message) {
     // Another window took the mouse (a menu, a drag, a message box): no more moves from outside
     // will reach us, so leave the hover state now instead of staying red.
     if (isHovering && reinterpret_cast<HWND>(message.lParam) != window) {
@@ -165,7 +166,7 @@ bool LinkLabel::OnCaptureChanged(WindowMessage& message) {
     return false;  // the control's own handling runs too
 }
 
-bool LinkLabel::OnReflectedCommand(WindowMessage& message) {
+bool LinkLabel::OnReflectedCommand(framework::WindowMessage& message) {
     if (HIWORD(message.wParam) != STN_CLICKED) return false;
     OpenTarget();
     isVisited = true;
@@ -173,7 +174,7 @@ bool LinkLabel::OnReflectedCommand(WindowMessage& message) {
     return true;
 }
 
-bool LinkLabel::OnReflectedCtlColor(WindowMessage& message) {
+bool LinkLabel::OnReflectedCtlColor(framework::WindowMessage& message) {
     const HDC dc = reinterpret_cast<HDC>(message.wParam);
     SetTextColor(dc, CurrentColor());
     SetBkMode(dc, TRANSPARENT);
@@ -181,4 +182,4 @@ bool LinkLabel::OnReflectedCtlColor(WindowMessage& message) {
     return true;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::ui

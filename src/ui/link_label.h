@@ -12,7 +12,7 @@
 #include "framework/control.h"
 #include "framework/tool_tip.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::ui {
 
 // How a click reaches the shell: ShellExecuteA's arguments. Replaceable so that tests see the
 // call without starting a browser.
@@ -22,7 +22,7 @@ using ShellOpenFunction =
 // Replaces the function OpenTarget calls (null restores ShellExecuteA); returns the old one.
 ShellOpenFunction SetShellOpenFunction(ShellOpenFunction function);
 
-class LinkLabel : public Static {
+class LinkLabel : public framework::Static {
   public:
     static constexpr COLORREF normalColor = RGB(0, 0, 255);
     static constexpr COLORREF hoverColor = RGB(255, 0, 0);
@@ -44,30 +44,30 @@ class LinkLabel : public Static {
     // Opens target with the verb "open" and show command 2 (SW_SHOWMINIMIZED).
     void OpenTarget() const;
 
-    static const MessageTable messageTable;
+    static const framework::MessageTable messageTable;
 
   protected:
-    const MessageTable& GetMessageTable() const override { return messageTable; }
+    const framework::MessageTable& GetMessageTable() const override { return messageTable; }
     void OnAttach() override;
     void PreTranslateMessage(const MSG& message) override;
 
   private:
-    bool OnMouseMove(WindowMessage& message);
-    bool OnSetCursor(WindowMessage& message);
-    bool OnCaptureChanged(WindowMessage& message);
-    bool OnDestroy(WindowMessage& message);
-    bool OnSetFont(WindowMessage& message);
-    bool OnReflectedCommand(WindowMessage& message);
-    bool OnReflectedCtlColor(WindowMessage& message);
-    static const MessageEntry messageEntries[];
+    bool OnMouseMove(framework::WindowMessage& message);
+    bool OnSetCursor(framework::WindowMessage& message);
+    bool OnCaptureChanged(framework::WindowMessage& message);
+    bool OnDestroy(framework::WindowMessage& message);
+    bool OnSetFont(framework::WindowMessage& message);
+    bool OnReflectedCommand(framework::WindowMessage& message);
+    bool OnReflectedCtlColor(framework::WindowMessage& message);
+    static const framework::MessageEntry messageEntries[];
 
     HFONT originalFont = nullptr;  // the font last given to the control, given back if we go first
     HCURSOR linkCursor = nullptr;
     bool isHovering = false;
     bool isVisited = false;
     base::UniqueFont underlineFont;
-    ToolTip toolTip;
+    framework::ToolTip toolTip;
     std::string target;
 };
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::ui

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace vesperlin {
+namespace vesperlin::ui {
 
 std::int32_t ListBoxExtentState::MeasureItemText(ListBoxPort& port, const std::string& text) {
     const std::int32_t width = port.MeasureText(font, text);
@@ -77,4 +77,4 @@ void ListBoxExtentState::RecordClientRect(const ExtentRect& rect) {
     clientWidth = rect.right - rect.left;
 }
 
-}  // namespace vesperlin
+}  // namespace vesperlin::ui

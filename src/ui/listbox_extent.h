@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace vesperlin {
+namespace vesperlin::ui {
 
 // Opaque font handle (an HFONT on Windows); null measures with the default font.
 using FontHandle = void*;
@@ -68,4 +68,4 @@ struct ListBoxExtentState {
     void RecordClientRect(const ExtentRect& rect);
 };
 
-}  // namespace vesperlin
+}  // namespace vesperlin::ui

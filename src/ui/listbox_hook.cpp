@@ -7,7 +7,7 @@
 #include "framework/control.h"
 #include "ui/listbox_extent.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::ui {
 
 namespace {
 
@@ -47,7 +47,7 @@ class WindowListBoxPort : public ListBoxPort {
 
     bool GetItemText(std::int32_t index, std::string& text) override {
         std::wstring wide;
-        const bool read = GetListBoxWideText(window, index, wide);
+        const bool read = framework::GetListBoxWideText(window, index, wide);
         text = base::NarrowFromWide(wide);
         return read;
     }
@@ -167,4 +167,4 @@ LRESULT CALLBACK ListBoxHookProc(HWND window, UINT message, WPARAM wParam, LPARA
     return result;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::ui

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-namespace vesperlin::win32 {
+namespace vesperlin::ui {
 
 // The window property under which each hooked list box keeps its ListBoxExtentState.
 constexpr char ListBoxExtentProperty[] = "Corvanet-E-Listbox";
@@ -18,4 +18,4 @@ int InstallListBoxHook(HINSTANCE instance);
 // the caller sent it): passes everything to the saved one and keeps the widths.
 LRESULT CALLBACK ListBoxHookProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::ui

@@ -7,11 +7,11 @@ namespace vesperlin::testing {
 
 namespace {
 
-class FakeProcessNames : public ProcessNames {
+class FakeProcessNames : public sysinfo::ProcessNames {
   public:
     FakeProcessNames(FakeSystem::ProcessTable table, bool failed)
         : table(std::move(table)), failed(failed) {}
-    bool Lookup(ProcessId processId, std::string& imageName) const override {
+    bool Lookup(sysinfo::ProcessId processId, std::string& imageName) const override {
         if (failed) return false;
         const auto it = table.find(processId);
         if (it == table.end()) return false;
@@ -27,16 +27,16 @@ class FakeProcessNames : public ProcessNames {
 // Honours a limit as strictly as any snapshot may: once limited, only rows that the system
 // matches with one of the targets are named. A query that limits to the wrong targets loses
 // its hits here.
-class FakeHandleSnapshot : public FileHandleSnapshot {
+class FakeHandleSnapshot : public sysinfo::FileHandleSnapshot {
   public:
     FakeHandleSnapshot(FakeSystem& system, std::vector<FakeSystem::FileHandle> rows)
         : system(system), rows(std::move(rows)) {}
     std::size_t Count() const override { return rows.size(); }
-    void LimitNamesTo(std::vector<HandleTarget> limit) override {
+    void LimitNamesTo(std::vector<sysinfo::HandleTarget> limit) override {
         system.handleLimits.push_back(limit);
         // As strict as a snapshot may be: every row that a wider scope may take stays named.
-        limited = std::none_of(limit.begin(), limit.end(), [](const HandleTarget& target) {
-            return target.scope != Scope::Exact;
+        limited = std::none_of(limit.begin(), limit.end(), [](const sysinfo::HandleTarget& target) {
+            return target.scope != sysinfo::Scope::Exact;
         });
         targets = std::move(limit);
     }
@@ -49,14 +49,15 @@ class FakeHandleSnapshot : public FileHandleSnapshot {
 
   private:
     bool MayMatch(const std::string& name) const {
-        return std::any_of(targets.begin(), targets.end(), [&](const HandleTarget& target) {
-            return system.HandleMatches(name, target.deviceForm, target.fullPath);
-        });
+        return std::any_of(
+            targets.begin(), targets.end(), [&](const sysinfo::HandleTarget& target) {
+                return system.HandleMatches(name, target.deviceForm, target.fullPath);
+            });
     }
 
     FakeSystem& system;
     std::vector<FakeSystem::FileHandle> rows;
-    std::vector<HandleTarget> targets;
+    std::vector<sysinfo::HandleTarget> targets;
     bool limited = false;
 };
 
@@ -83,7 +84,7 @@ bool FakeSystem::Equal(const std::string& a, const std::string& b) const {
     return true;
 }
 
-std::unique_ptr<ProcessNames> FakeSystem::TakeProcessSnapshot() {
+std::unique_ptr<sysinfo::ProcessNames> FakeSystem::TakeProcessSnapshot() {
     ProcessTable table = processes;
     if (!processSnapshots.empty()) {
         table = processSnapshots[std::min(processSnapshotsTaken, processSnapshots.size() - 1)];
@@ -93,7 +94,7 @@ std::unique_ptr<ProcessNames> FakeSystem::TakeProcessSnapshot() {
     return std::make_unique<FakeProcessNames>(std::move(table), processSnapshotFails);
 }
 
-bool FakeSystem::TakeModuleSnapshot(std::vector<ModuleRecord>& out) {
+bool FakeSystem::TakeModuleSnapshot(std::vector<sysinfo::ModuleRecord>& out) {
     out.clear();
     ++moduleSnapshotsTaken;
     if (moduleSnapshotFails) {
@@ -107,14 +108,14 @@ bool FakeSystem::TakeModuleSnapshot(std::vector<ModuleRecord>& out) {
     return true;
 }
 
-std::unique_ptr<FileHandleSnapshot> FakeSystem::TakeFileHandleSnapshot() {
+std::unique_ptr<sysinfo::FileHandleSnapshot> FakeSystem::TakeFileHandleSnapshot() {
     ++handleSnapshotsTaken;
     return std::make_unique<FakeHandleSnapshot>(*this, handles);
 }
 
-bool FakeSystem::TakeMappedFileSnapshot(const std::vector<HandleTarget>& targets,
-                                        const std::vector<ProcessId>& reported,
-                                        std::vector<MappedFileRecord>& out) {
+bool FakeSystem::TakeMappedFileSnapshot(const std::vector<sysinfo::HandleTarget>& targets,
+                                        const std::vector<sysinfo::ProcessId>& reported,
+                                        std::vector<sysinfo::MappedFileRecord>& out) {
     mappedTargets.push_back(targets);
     mappedReported.push_back(reported);
     out.clear();
@@ -122,12 +123,13 @@ bool FakeSystem::TakeMappedFileSnapshot(const std::vector<HandleTarget>& targets
     // As strict as any snapshot may be: only records that match one of the targets are listed,
     // and none of a process said to be reported, so a query that passes the wrong targets or
     // processes loses its hits here.
-    for (const MappedFileRecord& record : mapped) {
+    for (const sysinfo::MappedFileRecord& record : mapped) {
         if (std::find(reported.begin(), reported.end(), record.processId) != reported.end())
             continue;
-        const bool wanted = std::any_of(targets.begin(), targets.end(), [&](const HandleTarget& t) {
-            return HandleMatches(record.name, t.deviceForm, t.fullPath);
-        });
+        const bool wanted =
+            std::any_of(targets.begin(), targets.end(), [&](const sysinfo::HandleTarget& t) {
+                return HandleMatches(record.name, t.deviceForm, t.fullPath);
+            });
         if (wanted) out.push_back(record);
     }
     return true;
@@ -181,23 +183,26 @@ bool RestAfter(const FakeSystem& system, const std::string& text, const std::str
     return rest.empty() || rest[0] == '\\' || (!prefix.empty() && prefix.back() == '\\');
 }
 
-std::string ScopeRoot(const HandleTarget& target) {
-    return target.scope == Scope::Volume ? target.fullPath.substr(0, 2) : target.fullPath;
+std::string ScopeRoot(const sysinfo::HandleTarget& target) {
+    return target.scope == sysinfo::Scope::Volume ? target.fullPath.substr(0, 2) : target.fullPath;
 }
 
 }  // namespace
 
-bool FakeSystem::GetScopeForm(const std::string& fullPath, Scope scope, std::string& scopeForm) {
-    return GetDeviceFileName(scope == Scope::Volume ? fullPath.substr(0, 2) : fullPath, scopeForm);
+bool FakeSystem::GetScopeForm(const std::string& fullPath, sysinfo::Scope scope,
+                              std::string& scopeForm) {
+    return GetDeviceFileName(scope == sysinfo::Scope::Volume ? fullPath.substr(0, 2) : fullPath,
+                             scopeForm);
 }
 
-bool FakeSystem::ModuleInScope(const std::string& modulePath, const HandleTarget& target) {
+bool FakeSystem::ModuleInScope(const std::string& modulePath, const sysinfo::HandleTarget& target) {
     std::string rest;
     return RestAfter(*this, modulePath, ScopeRoot(target), rest);
 }
 
-bool FakeSystem::HandleInScope(ProcessId, const std::string& handleName, const FileUse&,
-                               const HandleTarget& target, std::string& shownPath) {
+bool FakeSystem::HandleInScope(sysinfo::ProcessId, const std::string& handleName,
+                               const sysinfo::FileUse&, const sysinfo::HandleTarget& target,
+                               std::string& shownPath) {
     std::string rest;
     if (!RestAfter(*this, handleName, target.deviceForm, rest) &&
         !RestAfter(*this, handleName, "\\??\\" + ScopeRoot(target), rest))
@@ -206,9 +211,9 @@ bool FakeSystem::HandleInScope(ProcessId, const std::string& handleName, const F
     return true;
 }
 
-bool FakeSystem::DescribeProcess(ProcessId processId, ProcessDetails& out) {
+bool FakeSystem::DescribeProcess(sysinfo::ProcessId processId, sysinfo::ProcessDetails& out) {
     const auto found = details.find(processId);
-    out = found == details.end() ? ProcessDetails() : found->second;
+    out = found == details.end() ? sysinfo::ProcessDetails() : found->second;
     return found != details.end();
 }
 
@@ -217,9 +222,9 @@ std::string FakeSystem::DescribePathFailure(const std::string& path) {
     return GetFullPath(path, fullPath) ? "no device form" : "no full path";
 }
 
-PathKind FakeSystem::Classify(const std::string& path) {
+sysinfo::PathKind FakeSystem::Classify(const std::string& path) {
     const auto it = kinds.find(path);
-    return it == kinds.end() ? PathKind::Unreadable : it->second;
+    return it == kinds.end() ? sysinfo::PathKind::Unreadable : it->second;
 }
 
 bool FakeSystem::ListFolder(const std::string& fullPath, std::vector<std::string>& names) {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 namespace {
 
@@ -30,4 +30,4 @@ bool NextDirectoryRecord(std::span<const char> records, std::size_t& at, const c
     return true;
 }
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

@@ -6,11 +6,11 @@
 #include <cstddef>
 #include <span>
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 // Moves `at` past the record that starts there and gives its NUL-terminated name (pointing into
 // `records`). False, with `at` unchanged, at the end of the records or at one that does not lie
 // whole inside them.
 bool NextDirectoryRecord(std::span<const char> records, std::size_t& at, const char*& name);
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

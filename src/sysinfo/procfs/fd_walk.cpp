@@ -15,7 +15,7 @@
 #include "sysinfo/procfs/directory_records.h"
 #include "sysinfo/procfs/proc_dir.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 namespace {
 
@@ -81,4 +81,4 @@ void WalkFileHandles(int procFd, std::span<const ProcessId> processIds, const Ke
     }
 }
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

@@ -9,7 +9,7 @@
 #include "sysinfo/procfs/file_identity.h"
 #include "sysinfo/system.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 // HandleRow::descriptor of the rows that are no descriptor.
 inline constexpr std::int32_t kCurrentFolderRow = -1;
@@ -51,4 +51,4 @@ class KernelDevices {
 void WalkFileHandles(int procFd, std::span<const ProcessId> processIds, const KernelDevices& kernel,
                      std::vector<HandleRow>& rows, std::vector<ProcessId>& denied);
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

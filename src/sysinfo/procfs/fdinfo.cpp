@@ -6,7 +6,7 @@
 
 #include "sysinfo/file_use.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 bool ParseFdinfoFlags(std::string_view text, unsigned& flags) {
     constexpr std::string_view key = "flags:";
@@ -43,4 +43,4 @@ std::uint8_t AccessOfOpenFlags(unsigned flags) {
     return 0;
 }
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

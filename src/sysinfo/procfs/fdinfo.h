@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 // The open flags of an fdinfo text (its "flags:" line, in octal). False when there is none.
 bool ParseFdinfoFlags(std::string_view text, unsigned& flags);
@@ -13,4 +13,4 @@ bool ParseFdinfoFlags(std::string_view text, unsigned& flags);
 // descriptor that only names its file (O_PATH).
 std::uint8_t AccessOfOpenFlags(unsigned flags);
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

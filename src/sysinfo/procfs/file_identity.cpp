@@ -6,7 +6,7 @@
 
 #include "sysinfo/procfs/path_walk.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 std::optional<FileIdentity> IdentityOfPath(const std::string& path) {
     struct stat st;
@@ -30,4 +30,4 @@ std::string IdentityText(FileIdentity identity) {
     return text;
 }
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 struct FileIdentity {
     dev_t dev = 0;
@@ -25,4 +25,4 @@ std::optional<FileIdentity> IdentityOfPath(const std::string& path);
 void AppendIdentityText(FileIdentity identity, std::string& out);
 std::string IdentityText(FileIdentity identity);
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

@@ -6,7 +6,7 @@
 
 #include "sysinfo/file_use.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 namespace {
 
@@ -71,4 +71,4 @@ bool ParseMapsLine(std::string_view line, MapsEntry& entry) {
     return true;
 }
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

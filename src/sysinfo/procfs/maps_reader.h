@@ -7,7 +7,7 @@
 
 #include "sysinfo/procfs/file_identity.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 struct MapsEntry {
     std::string path;  // as the kernel shows it, " (deleted)" kept; "\012" turned back into '\n'
@@ -21,4 +21,4 @@ struct MapsEntry {
 // is a file that only descriptors and mappings name: its line is read like any other.
 bool ParseMapsLine(std::string_view line, MapsEntry& entry);
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

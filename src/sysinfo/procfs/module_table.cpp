@@ -1,6 +1,6 @@
 #include "sysinfo/procfs/module_table.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 void ModuleTable::Clear() {
     entries.clear();
@@ -53,4 +53,4 @@ bool ModuleTable::Matches(const std::string& modulePath, const std::string& full
     return module && *module == *target;
 }
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

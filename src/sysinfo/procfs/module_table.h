@@ -8,7 +8,7 @@
 
 #include "sysinfo/procfs/file_identity.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 class ModuleTable {
   public:
@@ -42,4 +42,4 @@ class ModuleTable {
     std::unordered_map<std::string, std::optional<FileIdentity>> targets;
 };
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

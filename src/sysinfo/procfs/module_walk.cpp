@@ -3,7 +3,7 @@
 #include "sysinfo/procfs/maps_reader.h"
 #include "sysinfo/procfs/proc_dir.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 namespace {
 
@@ -72,4 +72,4 @@ void WalkModules(int procFd, std::span<const ProcessId> processIds,
     }
 }
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

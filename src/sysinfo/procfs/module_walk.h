@@ -11,7 +11,7 @@
 #include "sysinfo/procfs/maps_reader.h"
 #include "sysinfo/system.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 struct MappedModule {
     ProcessId processId = 0;
@@ -36,4 +36,4 @@ void AddMappedModules(ProcessId processId, const std::string* exeLink, std::stri
 void WalkModules(int procFd, std::span<const ProcessId> processIds,
                  std::vector<MappedModule>& modules, std::vector<ProcessId>& denied);
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

@@ -8,7 +8,7 @@
 
 #include "sysinfo/procfs/proc_dir.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 namespace {
 
@@ -68,4 +68,4 @@ int StatAnyLength(const std::string& path, struct stat& st, bool follow) {
     return 0;
 }
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

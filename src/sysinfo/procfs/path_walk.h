@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 // openat(AT_FDCWD, path, flags) for a path of any length; -1 with errno set on failure.
 // Symbolic links in the path are followed as the kernel follows them; the last one only as
@@ -17,4 +17,4 @@ int OpenAnyLength(const std::string& path, int flags);
 // stat (or lstat without `follow`) for a path of any length. 0, or the errno of the failure.
 int StatAnyLength(const std::string& path, struct stat& st, bool follow = true);
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

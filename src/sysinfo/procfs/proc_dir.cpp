@@ -8,7 +8,7 @@
 #include <charconv>
 #include <cstring>
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 void UniqueFd::Reset() {
     if (fd >= 0) close(fd);
@@ -114,4 +114,4 @@ bool IsAccessDenied(int errorCode) {
     return errorCode == EACCES || errorCode == EPERM;
 }
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

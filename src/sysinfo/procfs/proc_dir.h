@@ -12,7 +12,7 @@
 
 #include "sysinfo/system.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 // Owns one file descriptor.
 class UniqueFd {
@@ -70,4 +70,4 @@ bool ReadLinkText(int dirFd, const char* path, std::string& text, int& errorCode
 // Whether a failure to read a process's entries means "not allowed" (rather than "gone").
 bool IsAccessDenied(int errorCode);
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

@@ -7,7 +7,7 @@
 
 #include "sysinfo/procfs/proc_dir.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 bool ParseStatusUid(std::string_view status, uid_t& uid) {
     constexpr std::string_view key = "Uid:";
@@ -80,4 +80,4 @@ bool ReadProcessDetails(int procFd, ProcessId processId, ProcessDetails& details
     return true;
 }
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

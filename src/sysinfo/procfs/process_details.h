@@ -10,7 +10,7 @@
 
 #include "sysinfo/system.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 // The real user id of a status file's "Uid:" line (real, effective, saved, file system ids,
 // separated by blanks or tabs). False when there is no such line or its first field is no
@@ -25,4 +25,4 @@ std::string JoinCommandLine(std::string_view cmdline);
 // empty fields when they cannot be read. False when the process is gone.
 bool ReadProcessDetails(int procFd, ProcessId processId, ProcessDetails& details);
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

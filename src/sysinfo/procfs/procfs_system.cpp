@@ -27,7 +27,7 @@
 #include "sysinfo/procfs/slices.h"
 #include "sysinfo/procfs/unix_sockets.h"
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 
 std::unique_ptr<System> CreatePlatformSystem(Messages& messages) {
     return std::make_unique<procfs::ProcfsSystem>(messages);
@@ -510,4 +510,4 @@ std::size_t ProcfsSystem::InaccessibleProcessCount() const {
 }
 
 }  // namespace procfs
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

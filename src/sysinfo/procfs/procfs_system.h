@@ -12,7 +12,7 @@
 #include "sysinfo/procfs/proc_dir.h"
 #include "sysinfo/system.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 // The name shown for a process: the file name of its executable without a " (deleted)"
 // suffix, or its comm when the executable link cannot be read (kernel threads, processes of
@@ -55,4 +55,4 @@ class ProcfsSystem : public System {
     int ProcRoot();
 };
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

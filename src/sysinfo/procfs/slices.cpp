@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 namespace {
 
@@ -54,4 +54,4 @@ void RunSlices(std::size_t items, std::size_t slices,
     }
 }
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

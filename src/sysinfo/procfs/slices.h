@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 // How many slices a walk over `items` entries should use: one per usable core (at most four),
 // and a single slice for walks too small to pay for a thread.
@@ -22,4 +22,4 @@ void RunSlices(
     std::size_t items, std::size_t slices,
     const std::function<void(std::size_t slice, std::size_t begin, std::size_t end)>& work);
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

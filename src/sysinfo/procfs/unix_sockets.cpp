@@ -7,7 +7,7 @@
 
 #include "sysinfo/procfs/proc_dir.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 namespace {
 
@@ -65,4 +65,4 @@ std::vector<FileIdentity> SocketsBoundTo(FileIdentity file, dev_t socketDevice) 
     return sockets;
 }
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

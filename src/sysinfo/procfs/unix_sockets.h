@@ -11,7 +11,7 @@
 
 #include "sysinfo/procfs/file_identity.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 
 struct BoundUnixSocket {
     ino_t inode = 0;   // on the socket file system
@@ -28,4 +28,4 @@ std::vector<BoundUnixSocket> ParseUnixSocketTable(std::string_view text);
 // `file`: a path may be relative to the binder's folder, or the file replaced since.
 std::vector<FileIdentity> SocketsBoundTo(FileIdentity file, dev_t socketDevice);
 
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

@@ -7,7 +7,7 @@
 #include "base/grow_buffer.h"
 #include "sysinfo/device_path.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 namespace {
 // Targets are object paths, far shorter than the largest size; the bound only stops a
@@ -33,7 +33,7 @@ bool QueryDosDeviceTarget(const std::string& deviceName, std::string& target) {
 }
 
 bool GetDeviceFileName(const std::string& path, std::string& result) {
-    return vesperlin::GetDeviceFileName(path, result, QueryDosDeviceTarget);
+    return vesperlin::sysinfo::GetDeviceFileName(path, result, QueryDosDeviceTarget);
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

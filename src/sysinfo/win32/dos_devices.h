@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 // The first target of a DOS device name ("C:", "PIPE") as QueryDosDeviceA reports it, of any
 // length. False when the name has no target.
@@ -13,4 +13,4 @@ bool QueryDosDeviceTarget(const std::string& deviceName, std::string& target);
 // \Device\HarddiskVolume1\dir\file. False, `result` untouched, when it cannot be formed.
 bool GetDeviceFileName(const std::string& path, std::string& result);
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

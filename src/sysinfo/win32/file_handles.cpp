@@ -11,7 +11,7 @@
 #include "sysinfo/name_tail_filter.h"
 #include "sysinfo/win32/handle_snapshot.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 namespace {
 
@@ -79,4 +79,4 @@ std::unique_ptr<FileHandleSnapshot> TakeFileHandleSnapshot(Messages&,
     return snapshot;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

@@ -11,7 +11,7 @@
 #include "sysinfo/system.h"
 #include "sysinfo/win32/probe_pool.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 // Threads one visit starts when no probe times out: the workers of its probe pool.
 inline constexpr std::size_t HandlePassThreads = ProbePoolSize;
@@ -27,4 +27,4 @@ inline constexpr std::size_t HandlePassThreads = ProbePoolSize;
 std::unique_ptr<FileHandleSnapshot> TakeFileHandleSnapshot(
     Messages& messages, std::vector<DWORD>* deniedOwners = nullptr);
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

@@ -7,7 +7,7 @@
 #include "sysinfo/device_path.h"
 #include "base/win32/unique_handle.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 namespace {
 
@@ -60,4 +60,4 @@ bool GetFinalPaths(const std::string& fullPath, FinalPaths& paths) {
     return true;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

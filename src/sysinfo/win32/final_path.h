@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 struct FinalPaths {
     std::string dosPath;  // C:\dir\file or \\server\share\file; empty when the system gave none
@@ -18,4 +18,4 @@ struct FinalPaths {
 // or the system gives neither path.
 bool GetFinalPaths(const std::string& fullPath, FinalPaths& paths);
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

@@ -1,7 +1,7 @@
 #include "sysinfo/win32/handle_access.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 HandlePassCounters handlePassCounters;
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

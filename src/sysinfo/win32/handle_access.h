@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 // Touched only by the thread that runs the handle pass; probe workers never count.
 struct HandlePassCounters {
@@ -20,4 +20,4 @@ struct HandlePassCounters {
 
 extern HandlePassCounters handlePassCounters;
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

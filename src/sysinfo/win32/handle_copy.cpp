@@ -4,7 +4,7 @@
 #include "sysinfo/win32/native_definitions.h"
 #include "sysinfo/win32/nt_api.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 base::UniqueProcess OpenProcessForDuplicate(DWORD processId) {
     // Not inheritable: a copy must never leak into a process we start.
@@ -62,4 +62,4 @@ bool GetThreadIdOfHandle(HANDLE handle, DWORD& threadId, DWORD owner) {
     return true;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

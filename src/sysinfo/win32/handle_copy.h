@@ -6,7 +6,7 @@
 
 #include "base/win32/unique_handle.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 // OpenProcess with PROCESS_DUP_HANDLE; empty on failure (GetLastError says why).
 base::UniqueProcess OpenProcessForDuplicate(DWORD processId);
@@ -40,4 +40,4 @@ class BroughtHandle {
     bool ok = false;
 };
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

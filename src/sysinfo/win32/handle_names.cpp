@@ -7,7 +7,7 @@
 #include "sysinfo/win32/nt_api.h"
 #include "sysinfo/win32/probe_pool.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 namespace {
 
@@ -67,4 +67,4 @@ bool ResolveHandleName(HANDLE handle, std::string& name, DWORD owner) {
     return QueryHandleName(handle, type, name, owner);
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

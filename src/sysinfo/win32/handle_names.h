@@ -8,7 +8,7 @@
 
 #include "sysinfo/win32/object_types.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 // The name of `handle` (of process `owner`) for a handle of our type number `type`. A file
 // whose probe timed out gets an empty name and true. False when the owner cannot be opened,
@@ -22,4 +22,4 @@ bool QueryLocalObjectName(HANDLE local, std::string& name);
 // The type, then the name. False (and `name` unchanged) when either cannot be had.
 bool ResolveHandleName(HANDLE handle, std::string& name, DWORD owner);
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

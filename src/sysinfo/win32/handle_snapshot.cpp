@@ -13,7 +13,7 @@
 #include "sysinfo/win32/nt_api.h"
 #include "sysinfo/win32/object_types.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 namespace {
 
@@ -271,4 +271,4 @@ std::vector<DWORD> HandleSnapshot::DeniedOwners() const {
     return sources ? sources->Denied() : std::vector<DWORD>{};
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

@@ -10,7 +10,7 @@
 
 #include "sysinfo/win32/probe_pool.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 // One row of the system handle table, as far as we use it.
 struct HandleEntry {
@@ -68,4 +68,4 @@ class HandleSnapshot {
 // Reads the whole table (every row, no filter) into `rows`. False when it cannot be read.
 bool ReadSystemHandleTable(std::vector<HandleEntry>& rows);
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

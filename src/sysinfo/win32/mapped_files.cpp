@@ -18,7 +18,7 @@
 #include "sysinfo/win32/process_snapshot.h"
 #include "base/win32/unique_handle.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 namespace {
 
@@ -304,4 +304,4 @@ bool MappedFileSnapshot::Refresh() {
     return true;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

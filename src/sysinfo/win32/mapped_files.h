@@ -14,7 +14,7 @@
 #include "sysinfo/messages.h"
 #include "sysinfo/name_tail_filter.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 // What the mapped pass costs, for the benchmark: processes walked, questions about their
 // address spaces and about the names of their views.
@@ -83,4 +83,4 @@ class MappedFileSnapshot {
     std::vector<DWORD> deniedProcesses;
 };
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

@@ -7,7 +7,7 @@
 #include "sysinfo/win32/process_snapshot.h"
 #include "base/win32/unique_handle.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 namespace {
 
@@ -150,4 +150,4 @@ bool ModuleSnapshot::ReadModulePath(HANDLE process, HMODULE module, std::string&
     return true;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

@@ -12,7 +12,7 @@
 
 #include "sysinfo/messages.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 constexpr LONG AllProcesses = -1;
 
@@ -72,4 +72,4 @@ class ModuleSnapshot {
     ModuleWalkApi api;
 };
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

@@ -3,7 +3,7 @@
 #include "sysinfo/win32/nt_api.h"
 #include "sysinfo/win32/probe_pool.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 ProbeOutcome ProbeFileName(HANDLE handle, DWORD owner) {
     if (!ntApiBound) return ProbeOutcome::NotRun;
@@ -17,4 +17,4 @@ ProbeOutcome ProbeFileName(HANDLE handle, DWORD owner) {
     return pool.Await(0);
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 inline constexpr DWORD ProbeTimeLimitMs = 100;
 
@@ -16,4 +16,4 @@ enum class ProbeOutcome { Finished, TimedOut, NotRun };
 // is missing, the owner cannot be opened, or no worker could be started.
 ProbeOutcome ProbeFileName(HANDLE handle, DWORD owner);
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

@@ -11,7 +11,7 @@
 
 #include "sysinfo/native_records.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 // Status codes.
 constexpr NTSTATUS kStatusBufferOverflow = static_cast<NTSTATUS>(0x80000005L);
@@ -100,4 +100,4 @@ static_assert(sizeof(SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX) == kHandleTableRowSize);
 // Class 2's reply (the object type) begins with the type name's counted string.
 static_assert(sizeof(UNICODE_STRING) == kCountedTextRecordSize);
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

@@ -1,6 +1,6 @@
 #include "sysinfo/win32/nt_api.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 namespace {
 
@@ -29,4 +29,4 @@ bool BindNtApi() {
     return all;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <winternl.h>
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 using NtQuerySystemInformationFn = NTSTATUS(NTAPI*)(ULONG infoClass, PVOID buffer, ULONG length,
                                                     PULONG returnLength);
@@ -35,4 +35,4 @@ extern bool ntApiBound;
 // Runs during static initialisation (see nt_api.cpp); nothing else calls it.
 bool BindNtApi();
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

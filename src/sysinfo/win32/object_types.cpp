@@ -8,7 +8,7 @@
 #include "sysinfo/win32/native_definitions.h"
 #include "sysinfo/win32/nt_api.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 const char* const ObjectTypeNames[ObjectTypeCount] = {"",
                                                       "",
@@ -107,4 +107,4 @@ bool GetHandleTypeNumber(HANDLE handle, ObjectTypeNumber& number, DWORD owner) {
     return LookupObjectTypeNumber(typeName, number);
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 using ObjectTypeNumber = std::uint16_t;
 
@@ -56,4 +56,4 @@ bool ObjectReplyTooSmall(NTSTATUS status);
 // the reply.
 bool ReadCountedReplyText(const ObjectReply& reply, std::string& narrow);
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

@@ -10,7 +10,7 @@
 #include "base/win32/unique_handle.h"
 #include "sysinfo/win32/wide_text.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 using namespace probe;
 
@@ -456,4 +456,4 @@ ProbePool::~ProbePool() {
     // Every worker is confirmed ended: the shared records go now, the progress event with them.
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

@@ -27,7 +27,7 @@
 #include "sysinfo/name_tail_filter.h"
 #include "sysinfo/win32/name_probe.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 inline constexpr std::size_t ProbePoolSize = 4;
 
@@ -128,4 +128,4 @@ class ProbePool {
     int failedStarts = 0;
 };
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

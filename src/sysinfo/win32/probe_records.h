@@ -12,7 +12,7 @@
 #include "sysinfo/name_tail_filter.h"
 #include "sysinfo/win32/probe_pool.h"
 
-namespace vesperlin::win32::probe {
+namespace vesperlin::sysinfo::win32::probe {
 
 constexpr LONG kPending = 0;
 constexpr LONG kFinished = 1;
@@ -71,9 +71,9 @@ struct FileNameProbe {
     LONGLONG began = 0;  // performance counter, when a worker took it
 };
 
-}  // namespace vesperlin::win32::probe
+}  // namespace vesperlin::sysinfo::win32::probe
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 // Everything the workers touch. Allocated, sized and filled before the first worker starts and
 // never resized while one lives; deliberately leaked if a worker cannot be confirmed ended.
@@ -117,4 +117,4 @@ struct ProbePool::Slot {
 // The worker thread of a slot: closes what it is given, then takes items until none is left.
 DWORD WINAPI FileNameProbeWorker(LPVOID slot);
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

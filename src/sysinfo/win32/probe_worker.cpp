@@ -8,7 +8,7 @@
 #include "sysinfo/win32/nt_api.h"
 #include "sysinfo/win32/object_types.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 using namespace probe;
 
@@ -174,4 +174,4 @@ DWORD WINAPI FileNameProbeWorker(LPVOID parameter) {
     return 0;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

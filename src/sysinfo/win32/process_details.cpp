@@ -9,7 +9,7 @@
 #include "base/win32/unique_handle.h"
 #include "sysinfo/win32/wide_text.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 namespace {
 
@@ -121,4 +121,4 @@ bool ReadProcessDetails(DWORD processId, ProcessDetails& details) {
     return true;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

@@ -6,10 +6,10 @@
 
 #include "sysinfo/system.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 // Empty fields could not be read (another user's process without the debug privilege, a
 // protected one). False when the process cannot be opened at all.
 bool ReadProcessDetails(DWORD processId, ProcessDetails& details);
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

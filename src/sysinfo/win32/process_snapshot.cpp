@@ -8,7 +8,7 @@
 #include "sysinfo/win32/native_definitions.h"
 #include "sysinfo/win32/nt_api.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 namespace {
 
@@ -92,4 +92,4 @@ bool ProcessSnapshot::ImageName(const ProcessEntry& entry, std::string& name) co
                                 static_cast<std::size_t>(record - base), name);
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

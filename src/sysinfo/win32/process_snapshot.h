@@ -13,7 +13,7 @@
 #include "sysinfo/process_index.h"
 #include "base/win32/unique_handle.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 using ProcessEntry = SYSTEM_PROCESS_INFORMATION;
 
@@ -48,4 +48,4 @@ class ProcessSnapshot {
     std::size_t listLength = 0;  // bytes of the buffer the last reading wrote
 };
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

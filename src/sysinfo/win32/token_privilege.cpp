@@ -8,7 +8,7 @@
 
 #include "base/win32/unique_handle.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 namespace {
 constexpr char kNotAdministrator[] = "Your are not an Administrator.";
@@ -59,4 +59,4 @@ bool DebugPrivilegeEnabled() {
     return false;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

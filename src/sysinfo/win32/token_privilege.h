@@ -3,7 +3,7 @@
 
 #include "sysinfo/messages.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 // Enables SeDebugPrivilege in our own token; "Your are not an Administrator." through
 // `messages` when the token cannot be opened, the privilege not looked up or the call fails.
@@ -12,4 +12,4 @@ bool EnableDebugPrivilege(Messages& messages);
 // Whether SeDebugPrivilege is enabled in our own token (false when the token cannot be read).
 bool DebugPrivilegeEnabled();
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

@@ -5,7 +5,7 @@
 #include "base/win32/wide_text.h"
 #include "sysinfo/text.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
 static_assert(sizeof(UNICODE_STRING) == sizeof(CountedText16));
@@ -20,7 +20,7 @@ void CountedWideToNarrow(const UNICODE_STRING* record, std::string& result) {
     counted.Length = record->Length;
     counted.MaximumLength = record->MaximumLength;
     counted.Buffer = reinterpret_cast<const char16_t*>(record->Buffer);
-    vesperlin::CountedWideToNarrow(counted, result);
+    vesperlin::sysinfo::CountedWideToNarrow(counted, result);
 }
 
 bool EqualIgnoringCase(const std::string& left, const std::string& right) {
@@ -34,4 +34,4 @@ bool EqualIgnoringCase(const std::string& left, const std::string& right) {
                                 TRUE) == CSTR_EQUAL;
 }
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

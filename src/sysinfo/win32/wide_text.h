@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 // A UNICODE_STRING up to its first NUL, bounded by its lengths; null or empty gives "".
 void CountedWideToNarrow(const UNICODE_STRING* record, std::string& result);
@@ -16,4 +16,4 @@ void CountedWideToNarrow(const UNICODE_STRING* record, std::string& result);
 // every script, not just ASCII.
 bool EqualIgnoringCase(const std::string& left, const std::string& right);
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

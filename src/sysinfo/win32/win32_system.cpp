@@ -18,7 +18,7 @@
 #include "base/win32/unique_handle.h"
 #include "sysinfo/win32/wide_text.h"
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 
 namespace win32 {
 
@@ -299,4 +299,4 @@ std::unique_ptr<System> CreatePlatformSystem(Messages& messages) {
     return std::make_unique<win32::Win32System>(messages);
 }
 
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

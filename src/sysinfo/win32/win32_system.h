@@ -13,7 +13,7 @@
 
 #include <windows.h>
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 
 class Win32System : public System {
   public:
@@ -56,4 +56,4 @@ class Win32System : public System {
     std::unordered_map<std::string, std::string> moduleFinalPaths;
 };
 
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

@@ -13,7 +13,7 @@
 #include "framework/wait_cursor.h"
 #include "modal_script.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::app {
 namespace {
 
 using testing::FakeSystem;
@@ -32,17 +32,17 @@ class CursorWatchingSystem : public FakeSystem {
   public:
     std::vector<CursorSeen> seen;
 
-    bool TakeModuleSnapshot(std::vector<ModuleRecord>& out) override {
+    bool TakeModuleSnapshot(std::vector<sysinfo::ModuleRecord>& out) override {
         Note("modules");
         return FakeSystem::TakeModuleSnapshot(out);
     }
-    std::unique_ptr<FileHandleSnapshot> TakeFileHandleSnapshot() override {
+    std::unique_ptr<sysinfo::FileHandleSnapshot> TakeFileHandleSnapshot() override {
         Note("handles");
         return FakeSystem::TakeFileHandleSnapshot();
     }
-    bool TakeMappedFileSnapshot(const std::vector<HandleTarget>& targets,
-                                const std::vector<ProcessId>& reported,
-                                std::vector<MappedFileRecord>& out) override {
+    bool TakeMappedFileSnapshot(const std::vector<sysinfo::HandleTarget>& targets,
+                                const std::vector<sysinfo::ProcessId>& reported,
+                                std::vector<sysinfo::MappedFileRecord>& out) override {
         Note("mapped");
         return FakeSystem::TakeMappedFileSnapshot(targets, reported, out);
     }
@@ -53,7 +53,7 @@ class CursorWatchingSystem : public FakeSystem {
 
   private:
     void Note(const std::string& step) {
-        seen.push_back({step, WaitCursor::Depth(),
+        seen.push_back({step, framework::WaitCursor::Depth(),
                         GetCursor() == LoadCursorA(nullptr, MAKEINTRESOURCEA(32514))});
     }
 };
@@ -65,7 +65,7 @@ class DesktopBehaviour : public ::testing::Test {
         system.modules = {{0x1234, "C:\\apps\\editor.exe"}};
         system.handles = {{0x1234, true, "\\Device\\HarddiskVolume1\\data\\report.txt"}};
         system.mapped = {{0x1234, "\\Device\\HarddiskVolume1\\data\\table.bin"}};
-        system.kinds = {{"C:\\data", PathKind::Folder}};
+        system.kinds = {{"C:\\data", sysinfo::PathKind::Folder}};
         system.folders["C:\\data"] = {"report.txt", "table.bin"};
     }
 
@@ -80,7 +80,7 @@ class DesktopBehaviour : public ::testing::Test {
         EXPECT_EQ(taken, steps);
     }
 
-    Application app;
+    framework::Application app;
     MessageRecorder messages;
     CursorWatchingSystem system;
 };
@@ -92,7 +92,7 @@ TEST_F(DesktopBehaviour, TheStartupQueryRunsUnderTheWaitCursor) {
     const auto result = RunModalScript(
         dialog, {[&](HWND) { return !ListLines(dialog.resultList.Handle()).empty(); },
                  [&](HWND window) {
-                     depthAfter = WaitCursor::Depth();
+                     depthAfter = framework::WaitCursor::Depth();
                      EndDialog(window, IDOK);
                      return true;
                  }});
@@ -107,7 +107,7 @@ TEST_F(DesktopBehaviour, AFolderIsListedAndQueriedUnderTheWaitCursor) {
     const auto result = RunModalScript(dialog, {[&](HWND window) {
                                            EXPECT_TRUE(dialog.ExpandFolder("C:\\data"));
                                            lines = ListLines(dialog.resultList.Handle());
-                                           EXPECT_EQ(WaitCursor::Depth(), 0);
+                                           EXPECT_EQ(framework::WaitCursor::Depth(), 0);
                                            EndDialog(window, IDOK);
                                            return true;
                                        }});
@@ -119,8 +119,8 @@ TEST_F(DesktopBehaviour, AFolderIsListedAndQueriedUnderTheWaitCursor) {
 
 TEST_F(DesktopBehaviour, LetsTheDropMessagesThroughToItsWindowBeforeTheFirstDrop) {
     std::vector<std::tuple<HWND, UINT, DWORD>> calls;
-    const MessageFilterFunction previous =
-        SetMessageFilterFunction([&](HWND window, UINT message, DWORD action) {
+    const framework::MessageFilterFunction previous =
+        framework::SetMessageFilterFunction([&](HWND window, UINT message, DWORD action) {
             calls.emplace_back(window, message, action);
             return true;
         });
@@ -133,7 +133,7 @@ TEST_F(DesktopBehaviour, LetsTheDropMessagesThroughToItsWindowBeforeTheFirstDrop
                        EndDialog(window, IDOK);
                        return true;
                    }});
-    SetMessageFilterFunction(previous);
+    framework::SetMessageFilterFunction(previous);
     EXPECT_EQ(calls.size(), 3u);
 }
 
@@ -213,4 +213,4 @@ TEST_F(DesktopBehaviour, CtrlCInTheResultListCopiesEveryLineAndNothingElseDoes) 
 }
 
 }  // namespace
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::app

@@ -16,7 +16,7 @@
 #include "fakes/fake_system.h"
 #include "support/holder_process.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::app {
 namespace {
 
 using testing::HolderProcess;
@@ -90,7 +90,7 @@ class DropTest : public ::testing::Test {
         return outcome;
     }
 
-    Application app;
+    framework::Application app;
     MessageRecorder messages;
     TempFolder folder;
 };
@@ -186,7 +186,7 @@ TEST_F(DropTest, LongFileNameIsQueriedAsAFileNotListedAsAFolder) {
     testing::FakeSystem system;
     system.processes = {{0x1234, "editor.exe"}};
     system.modules = {{0x1234, "C:\\apps\\editor.exe"}};
-    system.kinds[longFile] = PathKind::File;
+    system.kinds[longFile] = sysinfo::PathKind::File;
     system.handles = {{0x1234, true, "\\Device\\HarddiskVolume1" + longFile.substr(2)}};
     MainDialog dialog(nullptr, system);
     // The line names no path: the file went to the single-path query.
@@ -202,4 +202,4 @@ TEST_F(DropTest, UnicodeNamesRoundTripThroughTheDrop) {
 }
 
 }  // namespace
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::app

@@ -11,7 +11,7 @@
 #include "resource_ids.h"
 #include "support/holder_process.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::app {
 namespace {
 
 using testing::FakeSystem;
@@ -36,7 +36,7 @@ class LanguageTest : public ::testing::Test {
         };
     }
 
-    Application app;
+    framework::Application app;
     MessageRecorder messages;
     int userAsked = 0;
     int systemAsked = 0;
@@ -47,12 +47,12 @@ TEST_F(LanguageTest, UserLanguageWithALibraryMakesItTheResourceHandle) {
     EXPECT_EQ(activeLanguageId, German);
     EXPECT_NE(app.ResourceHandle(), app.Instance());
     EXPECT_EQ(systemAsked, 0);
-    EXPECT_EQ(LoadResourceString(IDS_NOT_USED), "%s wird nicht verwendet.");
+    EXPECT_EQ(framework::LoadResourceString(IDS_NOT_USED), "%s wird nicht verwendet.");
 
     FreeLanguageLibrary();
     EXPECT_EQ(activeLanguageId, kBuiltInLanguageId);
     EXPECT_EQ(app.ResourceHandle(), app.Instance());
-    EXPECT_EQ(LoadResourceString(IDS_NOT_USED), "%s is not used.");
+    EXPECT_EQ(framework::LoadResourceString(IDS_NOT_USED), "%s is not used.");
 }
 
 TEST_F(LanguageTest, BuiltInUserLanguageLoadsNothingAndNeverAsksTheSystem) {
@@ -67,14 +67,14 @@ TEST_F(LanguageTest, MissingUserLibraryFallsBackToTheSystemLanguage) {
     SelectLanguage(Source(French, userAsked), Source(German, systemAsked));
     EXPECT_EQ(systemAsked, 1);
     EXPECT_EQ(activeLanguageId, German);
-    EXPECT_EQ(LoadResourceString(IDS_ABOUT_ENTRY), "&Über Vesperlin...");
+    EXPECT_EQ(framework::LoadResourceString(IDS_ABOUT_ENTRY), "&Über Vesperlin...");
 }
 
 TEST_F(LanguageTest, NoLibraryForEitherLanguageKeepsTheBuiltInResources) {
     SelectLanguage(Source(French, userAsked), Source(0x0809, systemAsked));
     EXPECT_EQ(activeLanguageId, kBuiltInLanguageId);
     EXPECT_EQ(app.ResourceHandle(), app.Instance());
-    EXPECT_EQ(LoadResourceString(IDS_ABOUT_ENTRY), "&About Vesperlin...");
+    EXPECT_EQ(framework::LoadResourceString(IDS_ABOUT_ENTRY), "&About Vesperlin...");
 }
 
 TEST_F(LanguageTest, LibraryIsNotTakenFromTheCurrentFolder) {
@@ -135,7 +135,7 @@ TEST_F(LanguageTest, GermanDialogShowsTheLibrarysTextsIconsAndNotUsedLine) {
     system.processes = {{0x1234, "editor.exe"}};
     system.modules = {{0x1234, "C:\\apps\\editor.exe"}};
     system.handles = {{0x1234, true, "\\Device\\HarddiskVolume1\\pagefile.sys"}};
-    system.kinds["C:\\data\\bericht.txt"] = PathKind::File;
+    system.kinds["C:\\data\\bericht.txt"] = sysinfo::PathKind::File;
     MainDialog dialog(nullptr, system);
     // The icons come from the library too.
     EXPECT_NE(dialog.dialogIcon, nullptr);
@@ -163,4 +163,4 @@ TEST_F(LanguageTest, GermanDialogShowsTheLibrarysTextsIconsAndNotUsedLine) {
 }
 
 }  // namespace
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::app

@@ -11,7 +11,7 @@
 #include "modal_script.h"
 #include "resource_ids.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::app {
 namespace {
 
 using testing::FakeSystem;
@@ -60,7 +60,7 @@ class MainDialogTest : public ::testing::Test {
         system.handles = {{4, true, "\\Device\\HarddiskVolume1\\pagefile.sys"}};
     }
 
-    Application app;
+    framework::Application app;
     MessageRecorder messages;
     FakeSystem system;
 };
@@ -419,7 +419,7 @@ StartupRun RunWithInitialPath(MainDialog& dialog, const std::string& initialPath
 }
 
 TEST_F(MainDialogTest, StartupQueryFillsTheListOnceAfterTheWindowOpens) {
-    system.kinds["C:\\data\\report.txt"] = PathKind::File;
+    system.kinds["C:\\data\\report.txt"] = sysinfo::PathKind::File;
     MainDialog dialog(nullptr, system);
     const StartupRun run = RunWithInitialPath(dialog, "C:\\data\\report.txt");
     ASSERT_TRUE(run.finished);
@@ -440,7 +440,7 @@ TEST_F(MainDialogTest, StartupQueryListsTheProcessesUsingThePath) {
 }
 
 TEST_F(MainDialogTest, StartupQueryTakesAFolderAsOnePathWithoutExpandingIt) {
-    system.kinds["C:\\data"] = PathKind::Folder;
+    system.kinds["C:\\data"] = sysinfo::PathKind::Folder;
     system.folders["C:\\data"] = {".", "..", "held.txt"};
     system.handles.push_back({0x1234, true, "\\Device\\HarddiskVolume1\\data\\held.txt"});
     MainDialog dialog(nullptr, system);
@@ -464,4 +464,4 @@ TEST_F(MainDialogTest, CaptionIconClickKeepsTheMainWindowOnTopAndBack) {
 }
 
 }  // namespace
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::app

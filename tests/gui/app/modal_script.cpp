@@ -7,7 +7,7 @@ namespace vesperlin::testing {
 namespace {
 
 struct Script {
-    win32::Dialog* dialog = nullptr;
+    framework::Dialog* dialog = nullptr;
     std::vector<ScriptStep> steps;
     std::size_t next = 0;
     DWORD started = 0;
@@ -38,7 +38,8 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
 
 }  // namespace
 
-ScriptResult RunModalScript(win32::Dialog& dialog, std::vector<ScriptStep> steps, DWORD timeoutMs) {
+ScriptResult RunModalScript(framework::Dialog& dialog, std::vector<ScriptStep> steps,
+                            DWORD timeoutMs) {
     Script script;
     script.dialog = &dialog;
     script.steps = std::move(steps);
@@ -63,12 +64,12 @@ ScriptStep Wait(DWORD ms) {
 }
 
 MessageRecorder::MessageRecorder() {
-    previous = win32::SetMessageBoxFunction(
+    previous = framework::SetMessageBoxFunction(
         [this](HWND, const std::string& text) { texts.push_back(text); });
 }
 
 MessageRecorder::~MessageRecorder() {
-    win32::SetMessageBoxFunction(previous);
+    framework::SetMessageBoxFunction(previous);
 }
 
 std::vector<std::string> ListLines(HWND list) {

@@ -25,7 +25,7 @@ struct ScriptResult {
 };
 
 // Runs `dialog` modally with the steps; after `timeoutMs` the watchdog ends the dialog with -2.
-ScriptResult RunModalScript(win32::Dialog& dialog, std::vector<ScriptStep> steps,
+ScriptResult RunModalScript(framework::Dialog& dialog, std::vector<ScriptStep> steps,
                             DWORD timeoutMs = 15000);
 
 // A step that waits until `ms` milliseconds have passed since it first ran.
@@ -42,7 +42,7 @@ class MessageRecorder {
 
   private:
     std::vector<std::string> texts;
-    win32::MessageBoxFunction previous;
+    framework::MessageBoxFunction previous;
 };
 
 // The lines of a list box window, read with LB_GETCOUNT and LB_GETTEXT.

@@ -9,7 +9,7 @@
 
 #include "base/win32/wide_text.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 namespace {
 
 constexpr UINT TestString = 900;
@@ -115,4 +115,4 @@ TEST(RunApplication, EndsWithCodeOneWhenInitInstanceThrows) {
 }
 
 }  // namespace
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

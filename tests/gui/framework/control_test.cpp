@@ -11,7 +11,7 @@
 #include "framework/dialog.h"
 #include "gui/framework/dialog_template.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 namespace {
 
 using testing::DialogTemplate;
@@ -297,4 +297,4 @@ TEST(UnboundWrappers, DoNothingAndReportFailure) {
 }
 
 }  // namespace
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

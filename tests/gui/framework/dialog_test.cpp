@@ -11,7 +11,7 @@
 #include "framework/application.h"
 #include "gui/framework/dialog_template.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 namespace {
 
 using testing::DialogTemplate;
@@ -201,4 +201,4 @@ TEST_F(MessageTables, ComeAfterTheWindowProcedureOverride) {
 }
 
 }  // namespace
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

@@ -9,7 +9,7 @@
 #include "framework/tool_tip.h"
 #include "framework/wait_cursor.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::framework {
 namespace {
 
 HCURSOR SystemCursor(int id) {
@@ -59,7 +59,7 @@ TEST_F(RecordedMessages, ShowMessageGoesToTheReplacementWithItsOwner) {
 
 TEST_F(RecordedMessages, MessagesSeamShowsThroughTheSameFunction) {
     MessageBoxMessages messages;
-    Messages& seam = messages;
+    sysinfo::Messages& seam = messages;
     seam.Show("Your are not an Administrator.");
     HWND owner = GetDesktopWindow();
     messages.SetOwner(owner);
@@ -103,4 +103,4 @@ TEST(ToolTip, HoldsItsToolAndGoesWithItsOwner) {
 }
 
 }  // namespace
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::framework

@@ -14,7 +14,7 @@
 #include "framework/dialog.h"
 #include "gui/framework/dialog_template.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::ui {
 namespace {
 
 using testing::DialogTemplate;
@@ -32,29 +32,30 @@ const DialogTemplate& LinkTemplate() {
     return link;
 }
 
-class LinkDialog : public Dialog {
+class LinkDialog : public framework::Dialog {
   public:
-    LinkDialog() : Dialog(LinkTemplate().Get()) {}
+    LinkDialog() : framework::Dialog(LinkTemplate().Get()) {}
     LinkLabel link;
     int commandsSeen = 0;
-    static const MessageTable messageTable;
+    static const framework::MessageTable messageTable;
 
   protected:
-    const MessageTable& GetMessageTable() const override { return messageTable; }
+    const framework::MessageTable& GetMessageTable() const override { return messageTable; }
     void BindControls() override { BindControl(LinkId, link); }
 
   private:
-    bool OnCommand(WindowMessage&) {
+    bool OnCommand(framework::WindowMessage&) {
         ++commandsSeen;
         return true;
     }
-    static const MessageEntry messageEntries[];
+    static const framework::MessageEntry messageEntries[];
 };
 
-const MessageEntry LinkDialog::messageEntries[] = {
-    {WM_COMMAND, Handler<&LinkDialog::OnCommand>},
+const framework::MessageEntry LinkDialog::messageEntries[] = {
+    {WM_COMMAND, framework::Handler<&LinkDialog::OnCommand>},
 };
-const MessageTable LinkDialog::messageTable{&Dialog::messageTable, messageEntries};
+const framework::MessageTable LinkDialog::messageTable{&framework::Dialog::messageTable,
+                                                       messageEntries};
 
 struct ShellCall {
     HWND owner;
@@ -310,4 +311,4 @@ TEST_F(LooseControl, GetsItsOwnFontAndProcedureBackWhenTheLabelGoesFirst) {
 }
 
 }  // namespace
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::ui

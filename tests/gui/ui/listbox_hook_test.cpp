@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <string>
 
-namespace vesperlin::win32 {
+namespace vesperlin::ui {
 namespace {
 
 HINSTANCE Instance() {
@@ -320,4 +320,4 @@ TEST_F(HookedListBox, ItemsFromOtherMessagesGetNoWidth) {
 }
 
 }  // namespace
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::ui

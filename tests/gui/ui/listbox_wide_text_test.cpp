@@ -8,7 +8,7 @@
 
 #include "ui/listbox_hook.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::ui {
 namespace {
 
 // "Отчёт о продажах за квартал" (a sales report for the quarter), and "季度销售报告文件"
@@ -115,4 +115,4 @@ TEST_F(WideListBoxText, LinesAreMeasuredAgainInTheirWideFormAfterAFontChange) {
 }
 
 }  // namespace
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::ui

@@ -7,7 +7,7 @@
 
 #include "app/out_of_memory.h"
 
-namespace vesperlin {
+namespace vesperlin::app {
 namespace {
 
 std::vector<std::string> Split(const char* line, const ArgSplitRules& rules = kStartupSplitRules) {
@@ -203,4 +203,4 @@ TEST(SplitCommandLine, OutOfMemoryLeavesTheObjectEmptyAndSaysSo) {
 }
 
 }  // namespace
-}  // namespace vesperlin
+}  // namespace vesperlin::app

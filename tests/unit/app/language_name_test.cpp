@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace vesperlin {
+namespace vesperlin::app {
 namespace {
 
 TEST(LanguageLibraryName, CarriesTheWholeIdentifierInLowerCaseHex) {
@@ -19,4 +19,4 @@ TEST(LanguageLibraryName, HasAtLeastTwoDigitsAndNoMoreLeadingZeros) {
 }
 
 }  // namespace
-}  // namespace vesperlin
+}  // namespace vesperlin::app

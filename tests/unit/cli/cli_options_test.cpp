@@ -4,7 +4,8 @@
 
 #include "cli/cli_options.h"
 
-using namespace vesperlin;
+using namespace vesperlin::cli;
+
 using Args = std::vector<std::string>;
 
 TEST(ParseCliArguments, KeepsPathsInOrderBetweenOptions) {

@@ -4,7 +4,9 @@
 #include "cli/cli_run.h"
 #include "fakes/fake_system.h"
 
-using namespace vesperlin;
+using namespace vesperlin::sysinfo;
+using namespace vesperlin::cli;
+
 using vesperlin::testing::FakeSystem;
 
 namespace {

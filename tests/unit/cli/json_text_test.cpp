@@ -2,7 +2,9 @@
 
 #include "cli/json_text.h"
 
-using vesperlin::JsonString;
+using namespace vesperlin::cli;
+
+using vesperlin::cli::JsonString;
 
 TEST(JsonString, EscapesQuotesBackslashesAndControlCharacters) {
     EXPECT_EQ(JsonString("C:\\dir\\\"x\".txt"), "\"C:\\\\dir\\\\\\\"x\\\".txt\"");

@@ -20,7 +20,7 @@
 
 #include "unit/procfs/forked_holder.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 namespace {
 
 using testing::DropPrivileges;
@@ -358,4 +358,4 @@ TEST_F(CliEndToEnd, ReportsAFullDiskOnStandardOutput) {
 }
 
 }  // namespace
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

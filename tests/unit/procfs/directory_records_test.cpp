@@ -13,7 +13,7 @@
 
 #include "sysinfo/procfs/proc_dir.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 namespace {
 
 // Records laid out as the kernel lays them out: 19 bytes of header, the name, its NUL, padding.
@@ -96,4 +96,4 @@ TEST(ParseProcessId, TakesOnlyPlainDecimalNumbersThatFitIn32Bits) {
 }
 
 }  // namespace
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

@@ -17,7 +17,7 @@
 #include "sysinfo/procfs/procfs_system.h"
 #include "unit/procfs/forked_holder.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 namespace {
 
 using testing::ForkedHolder;
@@ -100,9 +100,10 @@ class FuserAgreement : public ::testing::Test {
     // The processes our single-path query reports for `path`, with their uses.
     Uses SingleQuery(const std::string& path) {
         Uses uses;
-        VectorResultList lines;
-        QueryPath(system, lines, messages, path, kNotUsedFormat,
-                  [&](const Hit& hit) { uses[hit.processId].insert(FuserLetter(hit.use)); });
+        query::VectorResultList lines;
+        query::QueryPath(
+            system, lines, messages, path, query::kNotUsedFormat,
+            [&](const query::Hit& hit) { uses[hit.processId].insert(FuserLetter(hit.use)); });
         return uses;
     }
 
@@ -136,12 +137,12 @@ TEST_F(FuserAgreement, OnEveryEntryOfAFolderAndTheFolderItself) {
     ASSERT_TRUE(opener.Ready() && mapper.Ready() && listener.Ready());
 
     std::map<std::string, Uses> ours;
-    VectorResultList lines;
-    ASSERT_TRUE(ExpandFolder(system, lines, scratch.Path(), [&](const Hit& hit) {
+    query::VectorResultList lines;
+    ASSERT_TRUE(query::ExpandFolder(system, lines, scratch.Path(), [&](const query::Hit& hit) {
         ours[hit.path][hit.processId].insert(FuserLetter(hit.use));
     }));
     std::vector<std::string> paths;
-    ASSERT_TRUE(CollectFolderPaths(system, scratch.Path(), paths));
+    ASSERT_TRUE(query::CollectFolderPaths(system, scratch.Path(), paths));
     for (const std::string& path : paths) {
         SCOPED_TRACE(path);
         const Uses fuser = RunFuser(outputs, path);
@@ -188,4 +189,4 @@ TEST_F(FuserAgreement, OnDescriptorLinksOfProc) {
 }
 
 }  // namespace
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

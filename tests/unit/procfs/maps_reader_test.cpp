@@ -6,7 +6,7 @@
 #include "sysinfo/file_use.h"
 #include "sysinfo/procfs/maps_reader.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 namespace {
 
 TEST(ParseMapsLine, ReadsPathDeviceAndInodeOfAFileMapping) {
@@ -64,4 +64,4 @@ TEST(ParseMapsLine, RefusesMappingsWithoutAFile) {
 }
 
 }  // namespace
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

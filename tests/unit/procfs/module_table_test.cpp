@@ -8,7 +8,7 @@
 #include "sysinfo/procfs/module_table.h"
 #include "unit/procfs/forked_holder.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 namespace {
 
 FileIdentity IdentityOf(const std::string& path) {
@@ -71,4 +71,4 @@ TEST(ModuleTable, ForgetsEverythingWhenCleared) {
 }
 
 }  // namespace
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

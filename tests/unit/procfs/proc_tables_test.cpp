@@ -7,7 +7,7 @@
 #include "sysinfo/procfs/fdinfo.h"
 #include "sysinfo/procfs/unix_sockets.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 namespace {
 
 TEST(Fdinfo, ReadsTheOctalFlagsWhereverTheLineStands) {
@@ -54,4 +54,4 @@ TEST(UnixSocketTable, KeepsSocketsBoundToPathsWithTheirInodes) {
 }
 
 }  // namespace
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

@@ -6,7 +6,7 @@
 #include "sysinfo/procfs/proc_dir.h"
 #include "sysinfo/procfs/process_details.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 namespace {
 
 using namespace std::string_literals;
@@ -45,4 +45,4 @@ TEST(ReadProcessDetails, ReadsOurOwnProcess) {
 }
 
 }  // namespace
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

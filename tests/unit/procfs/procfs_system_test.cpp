@@ -16,7 +16,7 @@
 #include "sysinfo/procfs/procfs_system.h"
 #include "unit/procfs/forked_holder.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 namespace {
 
 using testing::DropPrivileges;
@@ -329,4 +329,4 @@ TEST_F(ProcfsSystemTest, TakesFreshSnapshotsEachTime) {
 }
 
 }  // namespace
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

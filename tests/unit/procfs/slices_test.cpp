@@ -6,7 +6,7 @@
 
 #include "sysinfo/procfs/slices.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 namespace {
 
 TEST(RunSlices, CoversEveryItemOnceInContiguousOrderedRanges) {
@@ -47,4 +47,4 @@ TEST(SliceCountFor, UsesOneSliceForSmallWalksAndNeverMoreThanFour) {
 }
 
 }  // namespace
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

@@ -15,7 +15,7 @@
 #include "sysinfo/procfs/procfs_system.h"
 #include "unit/procfs/forked_holder.h"
 
-namespace vesperlin::procfs {
+namespace vesperlin::sysinfo::procfs {
 namespace {
 
 using testing::ForkedHolder;
@@ -49,21 +49,21 @@ std::string FdPath(pid_t processId, int fd) {
 
 class ProcfsQueryTest : public ::testing::Test {
   protected:
-    std::vector<Hit> HitsOf(pid_t processId) const {
-        std::vector<Hit> own;
-        for (const Hit& hit : hits)
+    std::vector<query::Hit> HitsOf(pid_t processId) const {
+        std::vector<query::Hit> own;
+        for (const query::Hit& hit : hits)
             if (hit.processId == static_cast<ProcessId>(processId)) own.push_back(hit);
         return own;
     }
-    HitObserver Collect() {
-        return [this](const Hit& hit) { hits.push_back(hit); };
+    query::HitObserver Collect() {
+        return [this](const query::Hit& hit) { hits.push_back(hit); };
     }
 
     SilentMessages messages;
     ProcfsSystem system{messages};
     ScratchFolder scratch;
-    VectorResultList results;
-    std::vector<Hit> hits;
+    query::VectorResultList results;
+    std::vector<query::Hit> hits;
 };
 
 TEST_F(ProcfsQueryTest, ReportsAHolderOnceWhetherItMapsTheFileOrHoldsItOpen) {
@@ -76,13 +76,13 @@ TEST_F(ProcfsQueryTest, ReportsAHolderOnceWhetherItMapsTheFileOrHoldsItOpen) {
     });
     ASSERT_TRUE(holder.Ready());
 
-    EXPECT_FALSE(QueryPath(system, results, messages, link));
+    EXPECT_FALSE(query::QueryPath(system, results, messages, link));
     EXPECT_EQ(results.Lines(), std::vector<std::string>{Line(holder.Id(), "unit_procfs")});
 }
 
 TEST_F(ProcfsQueryTest, SaysAFileNobodyUsesIsNotUsed) {
     std::string file = scratch.MakeFile("idle.txt");
-    EXPECT_FALSE(QueryPath(system, results, messages, file));
+    EXPECT_FALSE(query::QueryPath(system, results, messages, file));
     EXPECT_EQ(results.Lines(), std::vector<std::string>{"idle.txt is not used."});
 }
 
@@ -99,7 +99,7 @@ TEST_F(ProcfsQueryTest, ReportsTheEntriesOfAFolderWithTheirPaths) {
     });
     ASSERT_TRUE(holder.Ready());
 
-    ASSERT_TRUE(ExpandFolder(system, results, scratch.Path()));
+    ASSERT_TRUE(query::ExpandFolder(system, results, scratch.Path()));
     const std::vector<std::string>& lines = results.Lines();
     EXPECT_EQ(lines.size(), 3u) << ::testing::PrintToString(lines);
     EXPECT_TRUE(Contains(lines, Line(holder.Id(), "unit_procfs (" + held + ")")));
@@ -128,12 +128,13 @@ TEST_F(ProcfsQueryTest, FindsWhatADescriptorLinkOfProcNames) {
     for (int i = 0; i < 5; ++i) {
         SCOPED_TRACE(kinds[i]);
         const std::string path = FdPath(holder.Id(), kFirstFixedFd + i);
-        VectorResultList lines;
+        query::VectorResultList lines;
         hits.clear();
-        EXPECT_FALSE(QueryPath(system, lines, messages, path, kNotUsedFormat, Collect()));
+        EXPECT_FALSE(
+            query::QueryPath(system, lines, messages, path, query::kNotUsedFormat, Collect()));
         EXPECT_EQ(lines.Lines(), std::vector<std::string>{Line(holder.Id(), "unit_procfs")});
         // The pipe's two ends are one pipe: the holder uses it through both.
-        const std::vector<Hit> own = HitsOf(holder.Id());
+        const std::vector<query::Hit> own = HitsOf(holder.Id());
         ASSERT_EQ(own.size(), i == 1 || i == 2 ? 2u : 1u);
         EXPECT_EQ(own[0].use.kind, UseKind::Descriptor);
         EXPECT_EQ(own[0].path, path) << "a name of /proc is its own full path";
@@ -155,11 +156,11 @@ TEST_F(ProcfsQueryTest, AsksAboutFilesInFoldersDeeperThanThePathLimit) {
             ForkedHolder holder([] { return open("held.txt", O_RDONLY) >= 0; });
             SilentMessages quiet;
             ProcfsSystem deep(quiet);
-            VectorResultList single, folder;
+            query::VectorResultList single, folder;
             std::string fullPath;
             const bool formed = deep.GetFullPath("held.txt", fullPath);
-            QueryPath(deep, single, quiet, "held.txt");
-            const bool listed = ExpandFolder(deep, folder, ".");
+            query::QueryPath(deep, single, quiet, "held.txt");
+            const bool listed = query::ExpandFolder(deep, folder, ".");
             text = std::string(holder.Ready() ? "ready" : "not-ready") +
                    " formed=" + std::to_string(formed) +
                    " length=" + std::to_string(fullPath.size()) +
@@ -186,10 +187,11 @@ TEST_F(ProcfsQueryTest, CountsTheRootFolderOfAChangedRootProcess) {
     std::string jail = scratch.MakeFolder("jail");
     ForkedHolder holder([&] { return chroot(jail.c_str()) == 0 && chdir("/") == 0; });
     if (!holder.Ready()) GTEST_SKIP() << "this test may not change a process's root";
-    EXPECT_FALSE(QueryPath(system, results, messages, jail, kNotUsedFormat, Collect()));
+    EXPECT_FALSE(
+        query::QueryPath(system, results, messages, jail, query::kNotUsedFormat, Collect()));
     EXPECT_EQ(results.Lines(), std::vector<std::string>{Line(holder.Id(), "unit_procfs")});
     std::vector<UseKind> uses;
-    for (const Hit& hit : HitsOf(holder.Id())) uses.push_back(hit.use.kind);
+    for (const query::Hit& hit : HitsOf(holder.Id())) uses.push_back(hit.use.kind);
     EXPECT_EQ(uses, (std::vector<UseKind>{UseKind::CurrentFolder, UseKind::RootFolder}));
 }
 
@@ -200,9 +202,10 @@ TEST_F(ProcfsQueryTest, FindsTheListenerOfAUnixSocketFileButNotItsClients) {
     ForkedHolder client([&] { return UnixSocket(socketFile, false) >= 0; });
     ASSERT_TRUE(client.Ready());
 
-    EXPECT_FALSE(QueryPath(system, results, messages, socketFile, kNotUsedFormat, Collect()));
+    EXPECT_FALSE(
+        query::QueryPath(system, results, messages, socketFile, query::kNotUsedFormat, Collect()));
     EXPECT_EQ(results.Lines(), std::vector<std::string>{Line(listener.Id(), "unit_procfs")});
-    const std::vector<Hit> own = HitsOf(listener.Id());
+    const std::vector<query::Hit> own = HitsOf(listener.Id());
     ASSERT_FALSE(own.empty());
     EXPECT_EQ(own[0].use.kind, UseKind::Descriptor);
     EXPECT_EQ(own[0].use.number, static_cast<std::uint64_t>(kFirstFixedFd));
@@ -223,9 +226,9 @@ TEST_F(ProcfsQueryTest, TellsEveryWayAProcessUsesTheFile) {
     });
     ASSERT_TRUE(holder.Ready());
 
-    ASSERT_FALSE(QueryPaths(system, results, {file, folder}, Collect()));
+    ASSERT_FALSE(query::QueryPaths(system, results, {file, folder}, Collect()));
     std::vector<std::string> uses;
-    for (const Hit& hit : HitsOf(holder.Id())) {
+    for (const query::Hit& hit : HitsOf(holder.Id())) {
         std::string use = UseKindName(hit.use.kind);
         if (hit.use.kind == UseKind::Descriptor) {
             use += " " + std::to_string(hit.use.number) + ":";
@@ -242,8 +245,8 @@ TEST_F(ProcfsQueryTest, TellsEveryWayAProcessUsesTheFile) {
 
     // The program it runs: this test, of which the holder is a fork.
     hits.clear();
-    QueryPath(system, results, messages, "/proc/self/exe", kNotUsedFormat, Collect());
-    const std::vector<Hit> program = HitsOf(holder.Id());
+    query::QueryPath(system, results, messages, "/proc/self/exe", query::kNotUsedFormat, Collect());
+    const std::vector<query::Hit> program = HitsOf(holder.Id());
     ASSERT_FALSE(program.empty());
     EXPECT_EQ(program[0].use.kind, UseKind::Executable);
     EXPECT_NE(MappingPermissionTexts(program[0].use.mappings), std::vector<std::string>{});
@@ -259,10 +262,10 @@ TEST_F(ProcfsQueryTest, LeavesOutFolderEntriesThatLeadNowhereAndListsTheRest) {
     ASSERT_TRUE(holder.Ready());
 
     std::vector<std::string> paths;
-    ASSERT_TRUE(CollectFolderPaths(system, scratch.Path(), paths));
+    ASSERT_TRUE(query::CollectFolderPaths(system, scratch.Path(), paths));
     ASSERT_EQ(unlink(vanishing.c_str()), 0);  // gone between the listing and the query
     std::map<std::string, std::string> skipped;
-    EXPECT_FALSE(QueryPaths(
+    EXPECT_FALSE(query::QueryPaths(
         system, results, paths, {},
         [&](const std::string& path, const std::string& reason) { skipped[path] = reason; }));
     EXPECT_EQ(results.Lines(),
@@ -277,14 +280,14 @@ TEST_F(ProcfsQueryTest, NeverListsItselfAsAUserOfWhatItHolds) {
     std::string file = scratch.MakeFile("mine.txt");
     const int fd = open(file.c_str(), O_RDONLY);
     ASSERT_GE(fd, 0);
-    EXPECT_FALSE(QueryPath(system, results, messages, file));
+    EXPECT_FALSE(query::QueryPath(system, results, messages, file));
     EXPECT_EQ(results.Lines(), std::vector<std::string>{"mine.txt is not used."});
     close(fd);
     // Its own current folder, root and program: other processes may use them, it does not.
-    VectorResultList everything;
-    QueryPaths(system, everything, {"/", ".", "/proc/self/exe"}, Collect());
-    for (const Hit& hit : hits) EXPECT_NE(hit.processId, static_cast<ProcessId>(getpid()));
+    query::VectorResultList everything;
+    query::QueryPaths(system, everything, {"/", ".", "/proc/self/exe"}, Collect());
+    for (const query::Hit& hit : hits) EXPECT_NE(hit.processId, static_cast<ProcessId>(getpid()));
 }
 
 }  // namespace
-}  // namespace vesperlin::procfs
+}  // namespace vesperlin::sysinfo::procfs

@@ -5,7 +5,9 @@
 #include "fakes/fake_system.h"
 #include "query/usage_query.h"
 
-using namespace vesperlin;
+using namespace vesperlin::sysinfo;
+using namespace vesperlin::query;
+
 using vesperlin::testing::FakeSystem;
 using Lines = std::vector<std::string>;
 

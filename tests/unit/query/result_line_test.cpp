@@ -2,7 +2,8 @@
 
 #include "query/result_line.h"
 
-using namespace vesperlin;
+using namespace vesperlin::sysinfo;
+using namespace vesperlin::query;
 
 TEST(FormatResultLine, PadsToFourHexDigitsAndKeepsLongerIdentifiers) {
     EXPECT_EQ(FormatResultLine(4, "System"), "0x0004  System");

@@ -4,7 +4,9 @@
 #include "query/result_line.h"
 #include "query/usage_query.h"
 
-using namespace vesperlin;
+using namespace vesperlin::sysinfo;
+using namespace vesperlin::query;
+
 using vesperlin::testing::FakeSystem;
 using vesperlin::testing::RecordingMessages;
 using Lines = std::vector<std::string>;

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 namespace {
 
 // The platform's drive table as a script; records every name it is asked for.
@@ -203,4 +203,4 @@ TEST(IsNamedPipePath, KnowsPipesInEitherPrefixAndAnyCase) {
 }
 
 }  // namespace
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

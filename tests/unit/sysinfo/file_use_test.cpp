@@ -2,7 +2,8 @@
 
 #include "sysinfo/file_use.h"
 
-using namespace vesperlin;
+using namespace vesperlin::sysinfo;
+
 using Texts = std::vector<std::string>;
 
 TEST(MappingPermissions, RoundTripEveryColumnAndRefuseOthers) {

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
-using vesperlin::NameTailFilter;
+using namespace vesperlin::sysinfo;
+
+using vesperlin::sysinfo::NameTailFilter;
 
 namespace {
 

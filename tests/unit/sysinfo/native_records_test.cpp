@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 namespace {
 
 // A reply as the platform would write it at `address`: fields are placed by offset.
@@ -183,4 +183,4 @@ TEST(HandleTable, CountsOnlyTheRowsTheReplyHoldsAndReadsThemAtFullWidth) {
 }
 
 }  // namespace
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 namespace {
 
 struct Record {
@@ -88,4 +88,4 @@ TEST(ProcessIndex, HandlesThousandsOfProcesses) {
 }
 
 }  // namespace
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

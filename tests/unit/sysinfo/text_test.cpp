@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace vesperlin {
+namespace vesperlin::sysinfo {
 namespace {
 
 std::string Narrow(const char16_t* text) {
@@ -98,4 +98,4 @@ TEST(CountedWideToNarrow, TrustsLengthWhenMaximumLengthIsSmaller) {
 }
 
 }  // namespace
-}  // namespace vesperlin
+}  // namespace vesperlin::sysinfo

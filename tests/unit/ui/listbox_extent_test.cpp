@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace vesperlin {
+namespace vesperlin::ui {
 namespace {
 
 // A font handle here is its character width in pixels; null stands for the default font.
@@ -256,4 +256,4 @@ TEST_F(ListBoxExtent, WithoutAFontTheDefaultFontIsMeasured) {
 }
 
 }  // namespace
-}  // namespace vesperlin
+}  // namespace vesperlin::ui

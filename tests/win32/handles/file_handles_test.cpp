@@ -15,8 +15,10 @@
 #include "sysinfo/win32/handle_snapshot.h"
 #include "sysinfo/win32/probe_pool.h"
 
-using namespace vesperlin::win32;
-using vesperlin::SilentMessages;
+using namespace vesperlin::sysinfo;
+using namespace vesperlin::sysinfo::win32;
+
+using vesperlin::sysinfo::SilentMessages;
 using vesperlin::testing::HolderProcess;
 using vesperlin::testing::MarkedFileBlocker;
 using vesperlin::testing::NamesDiskPath;
@@ -38,14 +40,15 @@ TEST(FileHandleSnapshot, VisitsEveryFileHandleInTableOrderWithItsName) {
 
     std::size_t visited = 0;
     int firstAt = -1, secondAt = -1;
-    snapshot->VisitNames([&](vesperlin::ProcessId owner, bool named, const std::string& name) {
-        if (owner == holder.Id() && named) {
-            if (NamesDiskPath(name, first)) firstAt = static_cast<int>(visited);
-            if (NamesDiskPath(name, second)) secondAt = static_cast<int>(visited);
-        }
-        ++visited;
-        return true;
-    });
+    snapshot->VisitNames(
+        [&](vesperlin::sysinfo::ProcessId owner, bool named, const std::string& name) {
+            if (owner == holder.Id() && named) {
+                if (NamesDiskPath(name, first)) firstAt = static_cast<int>(visited);
+                if (NamesDiskPath(name, second)) secondAt = static_cast<int>(visited);
+            }
+            ++visited;
+            return true;
+        });
     EXPECT_EQ(visited, snapshot->Count());
     ASSERT_GE(firstAt, 0);
     ASSERT_GE(secondAt, 0);
@@ -58,7 +61,7 @@ TEST(FileHandleSnapshot, StopsAsSoonAsTheVisitorSaysSo) {
     auto snapshot = TakeFileHandleSnapshot(messages);
     ASSERT_GT(snapshot->Count(), 1u);
     int calls = 0;
-    snapshot->VisitNames([&](vesperlin::ProcessId, bool, const std::string&) {
+    snapshot->VisitNames([&](vesperlin::sysinfo::ProcessId, bool, const std::string&) {
         ++calls;
         return false;
     });
@@ -75,7 +78,7 @@ TEST(FileHandleSnapshot, IsEmptyWhenTheTableCannotBeRead) {
     ASSERT_NE(snapshot, nullptr);
     EXPECT_EQ(snapshot->Count(), 0u);
     int calls = 0;
-    snapshot->VisitNames([&](vesperlin::ProcessId, bool, const std::string&) {
+    snapshot->VisitNames([&](vesperlin::sysinfo::ProcessId, bool, const std::string&) {
         ++calls;
         return true;
     });
@@ -90,12 +93,13 @@ struct Row {
     bool operator==(const Row&) const = default;
 };
 
-std::vector<Row> VisitOwner(vesperlin::FileHandleSnapshot& snapshot, DWORD owner) {
+std::vector<Row> VisitOwner(vesperlin::sysinfo::FileHandleSnapshot& snapshot, DWORD owner) {
     std::vector<Row> rows;
-    snapshot.VisitNames([&](vesperlin::ProcessId processId, bool named, const std::string& name) {
-        if (processId == owner) rows.push_back({named, name});
-        return true;
-    });
+    snapshot.VisitNames(
+        [&](vesperlin::sysinfo::ProcessId processId, bool named, const std::string& name) {
+            if (processId == owner) rows.push_back({named, name});
+            return true;
+        });
     return rows;
 }
 
@@ -146,7 +150,7 @@ TEST(FileHandleSnapshot, OpensEachOwnerOnceAndCopiesOnlyFileHandlesOnce) {
     SilentMessages messages;
     auto snapshot = TakeFileHandleSnapshot(messages);
     std::size_t foreignRows = 0, visited = 0;
-    snapshot->VisitNames([&](vesperlin::ProcessId processId, bool, const std::string&) {
+    snapshot->VisitNames([&](vesperlin::sysinfo::ProcessId processId, bool, const std::string&) {
         foreignRows += processId != GetCurrentProcessId();
         ++visited;
         return true;
@@ -182,7 +186,7 @@ TEST(FileHandleSnapshot, BlockedHandlesOfSeveralProcessesCostAboutOneTimeOutToge
     // Our own files only: tests running beside this one hold files of the same names.
     const std::string ownFolder = folder.Path().substr(folder.Path().find_last_of('\\'));
     int namedOnes = 0;
-    snapshot->VisitNames([&](vesperlin::ProcessId, bool named, const std::string& name) {
+    snapshot->VisitNames([&](vesperlin::sysinfo::ProcessId, bool named, const std::string& name) {
         namedOnes += named && name.find("\\named-") != std::string::npos &&
                      name.find(ownFolder) != std::string::npos;
         return true;
@@ -206,7 +210,7 @@ TEST(FileHandleSnapshot, ManySnapshotsWithBlockedHandlesLeakNoThreadOrHandle) {
     const auto visitAll = [&](bool stopEarly) {
         auto snapshot = TakeFileHandleSnapshot(messages);
         snapshot->VisitNames(
-            [&](vesperlin::ProcessId, bool, const std::string&) { return !stopEarly; });
+            [&](vesperlin::sysinfo::ProcessId, bool, const std::string&) { return !stopEarly; });
     };
     visitAll(false);  // whatever the runtime sets up once is not a leak
     const std::size_t handles = OwnHandleCount();
@@ -229,14 +233,15 @@ TEST(FileHandleSnapshot, OnceLimitedNamesTheLookedForFileAndLeavesItsNeighboursU
     snapshot->LimitNamesTo({{vesperlin::testing::DeviceFormOf(wanted), wanted}});
     int wantedRows = 0, neighbourRows = 0;
     std::size_t named = 0;
-    snapshot->VisitNames([&](vesperlin::ProcessId owner, bool isNamed, const std::string& name) {
-        named += isNamed;
-        if (owner == holder.Id() && isNamed) {
-            wantedRows += NamesDiskPath(name, wanted);
-            neighbourRows += NamesDiskPath(name, before) || NamesDiskPath(name, after);
-        }
-        return true;
-    });
+    snapshot->VisitNames(
+        [&](vesperlin::sysinfo::ProcessId owner, bool isNamed, const std::string& name) {
+            named += isNamed;
+            if (owner == holder.Id() && isNamed) {
+                wantedRows += NamesDiskPath(name, wanted);
+                neighbourRows += NamesDiskPath(name, before) || NamesDiskPath(name, after);
+            }
+            return true;
+        });
     EXPECT_EQ(wantedRows, 1);
     EXPECT_EQ(neighbourRows, 0);
     EXPECT_LT(named, snapshot->Count());
@@ -264,15 +269,16 @@ TEST(FileHandleSnapshot, VisitsEveryRowInTableOrderWhileProbesEndAroundTheLimit)
         Visit seen;
         auto snapshot = TakeFileHandleSnapshot(messages);
         seen.count = snapshot->Count();
-        snapshot->VisitNames([&](vesperlin::ProcessId owner, bool named, const std::string& name) {
-            if (watch) watch->Progress(round, seen.rows);
-            ++seen.rows;
-            if (owner != holder.Id() || !named) return true;
-            if (name.empty()) ++seen.empty;
-            for (std::size_t p = 0; p < paths.size(); ++p)
-                if (NamesDiskPath(name, paths[p])) seen.files.push_back(static_cast<int>(p));
-            return true;
-        });
+        snapshot->VisitNames(
+            [&](vesperlin::sysinfo::ProcessId owner, bool named, const std::string& name) {
+                if (watch) watch->Progress(round, seen.rows);
+                ++seen.rows;
+                if (owner != holder.Id() || !named) return true;
+                if (name.empty()) ++seen.empty;
+                for (std::size_t p = 0; p < paths.size(); ++p)
+                    if (NamesDiskPath(name, paths[p])) seen.files.push_back(static_cast<int>(p));
+                return true;
+            });
         return seen;
     };
     const Visit plain = visitAll(nullptr, 0);

@@ -13,7 +13,9 @@
 #include "sysinfo/win32/handle_names.h"
 #include "sysinfo/win32/object_types.h"
 
-using namespace vesperlin::win32;
+using namespace vesperlin::sysinfo;
+using namespace vesperlin::sysinfo::win32;
+
 using vesperlin::testing::HolderProcess;
 using vesperlin::testing::NtApiRestorer;
 using vesperlin::testing::ObjectQueryCounter;

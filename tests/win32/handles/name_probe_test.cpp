@@ -10,7 +10,9 @@
 #include "sysinfo/win32/handle_names.h"
 #include "sysinfo/win32/handle_snapshot.h"
 
-using namespace vesperlin::win32;
+using namespace vesperlin::sysinfo;
+using namespace vesperlin::sysinfo::win32;
+
 using vesperlin::testing::HolderProcess;
 using vesperlin::testing::NamesDiskPath;
 using vesperlin::testing::NtApiRestorer;

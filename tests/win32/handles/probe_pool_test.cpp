@@ -15,8 +15,11 @@
 #include "sysinfo/win32/handle_copy.h"
 #include "sysinfo/win32/nt_api.h"
 
-using namespace vesperlin::win32;
-using vesperlin::NameTailFilter;
+using namespace vesperlin::base;
+using namespace vesperlin::sysinfo;
+using namespace vesperlin::sysinfo::win32;
+
+using vesperlin::sysinfo::NameTailFilter;
 using vesperlin::testing::DeviceFormOf;
 using vesperlin::testing::HolderProcess;
 using vesperlin::testing::MarkedFileBlocker;

@@ -28,7 +28,7 @@ ThreadIdentity Identify(HANDLE thread) {
             (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime};
 }
 
-win32::NtQueryObjectFn realQueryObject = nullptr;
+sysinfo::win32::NtQueryObjectFn realQueryObject = nullptr;
 DWORD objectCounterInstaller = 0;
 
 void CountObjectQuery(ULONG infoClass) {
@@ -61,7 +61,7 @@ NTSTATUS NTAPI NeverReturningFileQuery(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, U
     return 0;
 }
 
-win32::NtQueryInformationFileFn realFileQuery = nullptr;
+sysinfo::win32::NtQueryInformationFileFn realFileQuery = nullptr;
 
 NTSTATUS NTAPI SlowFileQuery(HANDLE file, PIO_STATUS_BLOCK block, PVOID buffer, ULONG length,
                              ULONG infoClass) {
@@ -89,7 +89,7 @@ void NoteOwnFolder() {
         L"vesperlin-test-" + std::to_wstring(GetCurrentProcessId()) + L"-";
 }
 
-win32::NtQueryInformationFileFn realMarkedFileQuery = nullptr;
+sysinfo::win32::NtQueryInformationFileFn realMarkedFileQuery = nullptr;
 HANDLE blockerRelease = nullptr;  // made once, never closed: blocked threads may wait on it
 ThreadIdentity hungIdentities[MarkedFileBlocker::kMostNoted];
 
@@ -108,7 +108,7 @@ NTSTATUS NTAPI MarkedBlockingFileQuery(HANDLE file, PIO_STATUS_BLOCK block, PVOI
     return status;
 }
 
-win32::NtQueryInformationFileFn realStraddledQuery = nullptr;
+sysinfo::win32::NtQueryInformationFileFn realStraddledQuery = nullptr;
 bool straddleSlowOnly = false;
 
 NTSTATUS NTAPI StraddlingQuery(HANDLE file, PIO_STATUS_BLOCK block, PVOID buffer, ULONG length,
@@ -146,7 +146,7 @@ void MarkedFileBlocker::Install(const NtApiRestorer& restorer) {
     NoteOwnFolder();
     if (!blockerRelease) blockerRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     ResetEvent(blockerRelease);
-    win32::NtApi.NtQueryInformationFile = MarkedBlockingFileQuery;
+    sysinfo::win32::NtApi.NtQueryInformationFile = MarkedBlockingFileQuery;
 }
 
 void MarkedFileBlocker::Release() {
@@ -173,7 +173,7 @@ void StraddlingFileQuery::Install(const NtApiRestorer& restorer, bool slowNamesO
     straddleSlowOnly = slowNamesOnly;
     count = 0;
     NoteOwnFolder();
-    win32::NtApi.NtQueryInformationFile = StraddlingQuery;
+    sysinfo::win32::NtApi.NtQueryInformationFile = StraddlingQuery;
 }
 
 std::atomic<int> ObjectQueryCounter::nameQueries{0};
@@ -186,28 +186,28 @@ void ObjectQueryCounter::Install(const NtApiRestorer& restorer) {
     nameQueries = 0;
     typeQueries = 0;
     nameQueriesOnInstaller = 0;
-    win32::NtApi.NtQueryObject = CountingQueryObject;
+    sysinfo::win32::NtApi.NtQueryObject = CountingQueryObject;
 }
 
 void InstallLargeReplyOnlyNameQuery(const NtApiRestorer& restorer, ULONG replyLength) {
     ObjectQueryCounter::Install(restorer);
     largeReply = replyLength;
-    win32::NtApi.NtQueryObject = LargeReplyOnlyNameQuery;
+    sysinfo::win32::NtApi.NtQueryObject = LargeReplyOnlyNameQuery;
 }
 
 void InstallBlockingFileNameQuery() {
-    win32::NtApi.NtQueryInformationFile = NeverReturningFileQuery;
+    sysinfo::win32::NtApi.NtQueryInformationFile = NeverReturningFileQuery;
 }
 
 void InstallSlowFileNameQuery() {
-    if (win32::NtApi.NtQueryInformationFile != SlowFileQuery)
-        realFileQuery = win32::NtApi.NtQueryInformationFile;
-    win32::NtApi.NtQueryInformationFile = SlowFileQuery;
+    if (sysinfo::win32::NtApi.NtQueryInformationFile != SlowFileQuery)
+        realFileQuery = sysinfo::win32::NtApi.NtQueryInformationFile;
+    sysinfo::win32::NtApi.NtQueryInformationFile = SlowFileQuery;
 }
 
 namespace {
 
-win32::ProbeThreadCalls savedThreadCalls;
+sysinfo::win32::ProbeThreadCalls savedThreadCalls;
 int failCreationAfter = -1;
 int endWhileStarting = 0;
 int slowStarts = 0;
@@ -273,18 +273,18 @@ std::atomic<int> ScriptedThreads::routinesBegun{0};
 std::atomic<int> ScriptedThreads::ranToTheEnd{0};
 
 ScriptedThreads::ScriptedThreads() {
-    savedThreadCalls = win32::probeThreadCalls;
+    savedThreadCalls = sysinfo::win32::probeThreadCalls;
     failCreationAfter = -1;
     endWhileStarting = 0;
     slowStarts = 0;
     created = 0;
     routinesBegun = 0;
     ranToTheEnd = 0;
-    win32::probeThreadCalls.createThread = ScriptedCreateThread;
+    sysinfo::win32::probeThreadCalls.createThread = ScriptedCreateThread;
 }
 
 ScriptedThreads::~ScriptedThreads() {
-    win32::probeThreadCalls = savedThreadCalls;
+    sysinfo::win32::probeThreadCalls = savedThreadCalls;
 }
 
 void ScriptedThreads::FailCreationAfter(int creations) {
@@ -301,11 +301,11 @@ void ScriptedThreads::StartSlowly(int count, DWORD delayMs) {
 }
 
 void ScriptedThreads::NeverConfirmHungThreads() {
-    win32::probeThreadCalls.waitForThread = NeverConfirmingWait;
+    sysinfo::win32::probeThreadCalls.waitForThread = NeverConfirmingWait;
 }
 
 void ScriptedThreads::FailEventCreation() {
-    win32::probeThreadCalls.createEvent = FailingCreateEvent;
+    sysinfo::win32::probeThreadCalls.createEvent = FailingCreateEvent;
 }
 
 StallWatch::StallWatch() : lastProgress(GetTickCount64()) {
@@ -358,11 +358,12 @@ void StartTheTestFrameworksThreads() {
 // Our rows in the system's handle table: GetProcessHandleCount answers 0 under Wine.
 std::size_t OwnHandleCount() {
     StartTheTestFrameworksThreads();
-    std::vector<win32::HandleEntry> rows;
-    if (!win32::ReadSystemHandleTable(rows)) return 0;
-    return static_cast<std::size_t>(std::count_if(
-        rows.begin(), rows.end(),
-        [](const win32::HandleEntry& row) { return row.ProcessId == GetCurrentProcessId(); }));
+    std::vector<sysinfo::win32::HandleEntry> rows;
+    if (!sysinfo::win32::ReadSystemHandleTable(rows)) return 0;
+    return static_cast<std::size_t>(
+        std::count_if(rows.begin(), rows.end(), [](const sysinfo::win32::HandleEntry& row) {
+            return row.ProcessId == GetCurrentProcessId();
+        }));
 }
 
 std::size_t OwnThreadCount() {

@@ -14,12 +14,12 @@ namespace vesperlin::testing {
 // Puts the whole NtApi table back as it was when the object was made.
 class NtApiRestorer {
   public:
-    NtApiRestorer() : saved(win32::NtApi) {}
-    ~NtApiRestorer() { win32::NtApi = saved; }
-    const win32::NtApiTable& Real() const { return saved; }
+    NtApiRestorer() : saved(sysinfo::win32::NtApi) {}
+    ~NtApiRestorer() { sysinfo::win32::NtApi = saved; }
+    const sysinfo::win32::NtApiTable& Real() const { return saved; }
 
   private:
-    win32::NtApiTable saved;
+    sysinfo::win32::NtApiTable saved;
 };
 
 // NtQueryObject that forwards to the real entry and counts the calls by class, and the name

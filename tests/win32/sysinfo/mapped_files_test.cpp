@@ -19,7 +19,7 @@
 #include "sysinfo/win32/wide_text.h"
 #include "sysinfo_test_tools.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 namespace {
 
 using testing::HolderProcess;
@@ -195,18 +195,19 @@ class MappedPass : public ::testing::Test {
   protected:
     // QueryPath over the real system; the hits of the holder are kept.
     std::vector<std::string> Query(const std::string& path, DWORD holderId) {
-        VectorResultList results;
+        query::VectorResultList results;
         holderHits.clear();
-        QueryPath(*system, results, messages, path, kNotUsedFormat, [&](const Hit& hit) {
-            if (hit.processId == holderId) holderHits.push_back(hit);
-        });
+        query::QueryPath(*system, results, messages, path, query::kNotUsedFormat,
+                         [&](const query::Hit& hit) {
+                             if (hit.processId == holderId) holderHits.push_back(hit);
+                         });
         return results.Lines();
     }
 
     TempFolder folder;
     MessageLog messages;
     std::unique_ptr<System> system = CreatePlatformSystem(messages);
-    std::vector<Hit> holderHits;
+    std::vector<query::Hit> holderHits;
 };
 
 TEST_F(MappedPass, FindsAProcessThatOnlyMapsTheFileUntilItUnmaps) {
@@ -245,9 +246,9 @@ TEST_F(MappedPass, AMappedFileThatIsAlsoOpenGivesOneLine) {
     // In a folder query the holder is reported for one entry of several, so it is walked: the
     // mapped hit gives the same line, which is not listed twice.
     folder.MakeFile("other.bin");
-    VectorResultList results;
+    query::VectorResultList results;
     int mappedHits = 0;
-    ASSERT_TRUE(ExpandFolder(*system, results, folder.Path(), [&](const Hit& hit) {
+    ASSERT_TRUE(query::ExpandFolder(*system, results, folder.Path(), [&](const query::Hit& hit) {
         mappedHits += hit.processId == holder.Id() && hit.asMapped;
     }));
     EXPECT_EQ(mappedHits, 1);
@@ -259,10 +260,10 @@ TEST_F(MappedPass, NamesTheMatchedEntryOfAFolder) {
     folder.MakeFile("untouched.bin");
     HolderProcess holder({"--map", file});
     ASSERT_TRUE(holder.Started());
-    VectorResultList results;
-    ASSERT_TRUE(ExpandFolder(*system, results, folder.Path()));
+    query::VectorResultList results;
+    ASSERT_TRUE(query::ExpandFolder(*system, results, folder.Path()));
     EXPECT_EQ(results.Lines(), std::vector<std::string>{HolderLine(holder) + " (" + file + ")"});
 }
 
 }  // namespace
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

@@ -13,7 +13,7 @@
 #include "base/win32/unique_handle.h"
 #include "sysinfo_test_tools.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 namespace {
 
 using testing::ExecutableFolder;
@@ -242,4 +242,4 @@ TEST(ModuleSnapshot, ReleasesTheStatusLibraryAfterEachRefresh) {
 }
 
 }  // namespace
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

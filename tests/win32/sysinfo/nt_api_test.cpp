@@ -8,7 +8,7 @@
 #include "support/holder_process.h"
 #include "sysinfo_test_tools.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 namespace {
 
 using testing::HolderProcess;
@@ -177,4 +177,4 @@ TEST(OpenProcessForDuplicate, GivesAHandleNoChildProcessInherits) {
 }
 
 }  // namespace
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

@@ -11,7 +11,7 @@
 #include "sysinfo/win32/nt_api.h"
 #include "sysinfo_test_tools.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 namespace {
 
 using testing::HolderProcess;
@@ -211,4 +211,4 @@ TEST_F(ProcessSnapshotTest, StopsWalkingAtAnOffsetThatLeavesTheBuffer) {
 }
 
 }  // namespace
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

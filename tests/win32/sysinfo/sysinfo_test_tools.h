@@ -11,7 +11,7 @@
 
 namespace vesperlin::testing {
 
-class MessageLog : public Messages {
+class MessageLog : public sysinfo::Messages {
   public:
     void Show(const std::string& text) override { shown.push_back(text); }
     std::vector<std::string> shown;
@@ -20,15 +20,15 @@ class MessageLog : public Messages {
 // Puts the native table and its flag back as they were when the object was made.
 class NtApiGuard {
   public:
-    NtApiGuard() : table(win32::NtApi), bound(win32::ntApiBound) {}
+    NtApiGuard() : table(sysinfo::win32::NtApi), bound(sysinfo::win32::ntApiBound) {}
     ~NtApiGuard() {
-        win32::NtApi = table;
-        win32::ntApiBound = bound;
+        sysinfo::win32::NtApi = table;
+        sysinfo::win32::ntApiBound = bound;
     }
-    const win32::NtApiTable& Real() const { return table; }
+    const sysinfo::win32::NtApiTable& Real() const { return table; }
 
   private:
-    win32::NtApiTable table;
+    sysinfo::win32::NtApiTable table;
     bool bound;
 };
 
@@ -54,7 +54,7 @@ inline std::size_t OwnHandleRows() {
     std::vector<unsigned char> buffer(1 << 16);
     for (int attempt = 0; attempt < 12; ++attempt, buffer.resize(buffer.size() * 2)) {
         ULONG written = 0;
-        const NTSTATUS status = win32::NtApi.NtQuerySystemInformation(
+        const NTSTATUS status = sysinfo::win32::NtApi.NtQuerySystemInformation(
             16, buffer.data(), static_cast<ULONG>(buffer.size()), &written);
         if (status == static_cast<NTSTATUS>(0xC0000004)) continue;
         if (status != 0) return 0;

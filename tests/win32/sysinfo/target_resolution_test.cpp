@@ -15,7 +15,7 @@
 #include "sysinfo/platform_system.h"
 #include "sysinfo_test_tools.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 namespace {
 
 using testing::HolderProcess;
@@ -106,17 +106,17 @@ class FolderLink {
 class TargetResolutionTest : public ::testing::Test {
   protected:
     std::string HolderLine(const HolderProcess& holder, const std::string& suffix = {}) {
-        return FormatResultLine(holder.Id(), "vesperlin-holder.exe" + suffix);
+        return query::FormatResultLine(holder.Id(), "vesperlin-holder.exe" + suffix);
     }
     Lines Query(const std::string& path) {
-        VectorResultList lines;
-        QueryPath(*system, lines, messages, path, kNotUsedFormat,
-                  [&](const Hit& hit) { hits.push_back(hit); });
+        query::VectorResultList lines;
+        query::QueryPath(*system, lines, messages, path, query::kNotUsedFormat,
+                         [&](const query::Hit& hit) { hits.push_back(hit); });
         return lines.Lines();
     }
     Lines Expand(const std::string& folder) {
-        VectorResultList lines;
-        EXPECT_TRUE(ExpandFolder(*system, lines, folder));
+        query::VectorResultList lines;
+        EXPECT_TRUE(query::ExpandFolder(*system, lines, folder));
         return lines.Lines();
     }
     std::string FullPath(const std::string& path) {
@@ -128,7 +128,7 @@ class TargetResolutionTest : public ::testing::Test {
     MessageLog messages;
     std::unique_ptr<System> system = CreatePlatformSystem(messages);
     TempFolder folder;
-    std::vector<Hit> hits;
+    std::vector<query::Hit> hits;
 };
 
 TEST_F(TargetResolutionTest, NamesAFolderWithATrailingSeparatorAsWithout) {
@@ -261,8 +261,8 @@ TEST_F(TargetResolutionTest, NeverReportsItselfForItsOwnCurrentFolder) {
     EXPECT_TRUE(holdsIt);
     // ... but that is not a use of its own.
     Query(current);
-    for (const Hit& hit : hits) EXPECT_NE(hit.processId, GetCurrentProcessId());
+    for (const query::Hit& hit : hits) EXPECT_NE(hit.processId, GetCurrentProcessId());
 }
 
 }  // namespace
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32

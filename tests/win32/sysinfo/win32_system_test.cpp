@@ -15,7 +15,7 @@
 #include "sysinfo/win32/module_snapshot.h"
 #include "sysinfo_test_tools.h"
 
-namespace vesperlin::win32 {
+namespace vesperlin::sysinfo::win32 {
 namespace {
 
 using testing::ExecutableFolder;
@@ -239,18 +239,18 @@ TEST(Win32SystemInaccessible, CountsEveryProcessAPassMayNotOpenOnce) {
               handleDenied.end());
 
     Win32System system(messages);
-    VectorResultList results;
-    QueryPath(system, results, messages, file);
+    query::VectorResultList results;
+    query::QueryPath(system, results, messages, file);
     const std::vector<DWORD> denied = system.InaccessibleProcesses();
     EXPECT_EQ(std::count(denied.begin(), denied.end(), closed.Id()), 1);
     EXPECT_EQ(std::count(denied.begin(), denied.end(), handlesOnly.Id()), 1);
     EXPECT_EQ(system.InaccessibleProcessCount(), denied.size());
     // Neither is reported: what they hold stays unseen, and nothing says otherwise.
-    const std::string hidden = FormatResultLine(closed.Id(), "vesperlin-holder.exe");
+    const std::string hidden = query::FormatResultLine(closed.Id(), "vesperlin-holder.exe");
     EXPECT_EQ(std::find(results.Lines().begin(), results.Lines().end(), hidden),
               results.Lines().end());
     EXPECT_TRUE(messages.shown.empty());
 }
 
 }  // namespace
-}  // namespace vesperlin::win32
+}  // namespace vesperlin::sysinfo::win32
