@@ -72,6 +72,21 @@ vesperlin_display_stop() {
     rm -f "$prefix/.xvfb.pid" "$prefix/.display"
 }
 
+# True when a Wine server of the prefix has its socket in place. The server folder is named by
+# the prefix's device and inode, under the folder Debian's Wine records in the prefix, or else
+# under /tmp/.wine-UID.
+vesperlin_server_listening() {
+    local prefix=$1 base dev ino
+    if [ -f "$prefix/wineserver" ]; then
+        base=/tmp/$(cat "$prefix/wineserver")
+    else
+        base=/tmp/.wine-$(id -u)
+    fi
+    dev=$(stat -c %D "$prefix") || return 1
+    ino=$(printf '%x' "$(stat -c %i "$prefix")") || return 1
+    [ -S "$base/server-$dev-$ino/socket" ]
+}
+
 vesperlin_wine_env() {
     local prefix=$1
     mkdir -p "$prefix" || return 1
@@ -91,8 +106,14 @@ vesperlin_wine_env() {
             wineserver -w
             touch "$prefix/.booted"
         fi
-        # Persistent server for the run; a second call while one runs changes nothing.
-        setsid wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
+        # Persistent server for the run, started only when the prefix has none listening. A
+        # server started while one runs is meant to find that one's lock and leave, but a
+        # running server sometimes no longer holds it (seen under load): the newcomer then
+        # removes the socket and takes over, and every program of the old one waits for its
+        # replies for ever.
+        if ! vesperlin_server_listening "$prefix"; then
+            setsid wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
+        fi
         # Start the prefix's services now, with their output going nowhere, so that they do
         # not inherit the pipes of the program we are about to run.
         if [ ! -f "$prefix/.warm" ]; then

@@ -78,13 +78,13 @@ run() {
     started=true
     wine "$@" >"$output" 2>"$errors" </dev/null 7>&- &
     local program=$!
-    tail -n +1 -s 0.1 --pid="$program" -f "$output" &
+    tail -n +1 -s 0.1 --pid="$program" -f "$output" 7>&- &
     local copyOut=$!
-    tail -n +1 -s 0.1 --pid="$program" -f "$errors" >&2 &
+    tail -n +1 -s 0.1 --pid="$program" -f "$errors" >&2 7>&- &
     local copyErr=$!
     local watcher=""
     if [ "$dump_at" -gt "$SECONDS" ]; then
-        watch "$program" "$1" &
+        watch "$program" "$1" 7>&- &
         watcher=$!
     fi
     if [ "$limit" -gt 0 ]; then
