@@ -31,6 +31,9 @@ bool ReadSystemHandleTable(std::vector<HandleEntry>& rows) {
     if (!ntApiBound) return false;
     base::UniqueVirtualMemory buffer;
     const base::GrowResult read = base::GrowBuffer(kTableLimits, [&](std::size_t size) {
+        // The smaller try holds nothing we keep: it goes before the larger one is taken, so
+        // a table near the limit never needs both at once.
+        buffer.reset();
         buffer.reset(VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE));
         if (!buffer) return base::TryResult::Failed();
         ULONG needed = 0;

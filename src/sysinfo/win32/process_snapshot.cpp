@@ -29,6 +29,7 @@ ProcessSnapshot::ProcessSnapshot(Messages& messages, bool refreshNow) : messages
 }
 
 bool ProcessSnapshot::Allocate(std::size_t bytes) {
+    buffer.reset();  // the previous try is never read again: not both at once
     buffer.reset(VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     bufferSize = buffer ? bytes : 0;
     return static_cast<bool>(buffer);
